@@ -1,0 +1,5 @@
+#include "app/app_state.h"
+
+const char EMPTY_TEXT[] = "";
+
+AppState app;

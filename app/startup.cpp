@@ -1,0 +1,71 @@
+#include <windows.h>
+
+#include "app/app.h"
+#include "app/app_state.h"
+#include "phrases/paste.h"
+#include "phrases/phrase_menu.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
+
+namespace {
+
+// The window class, which also marks a running copy of the program.
+const char CLASS_NAME[] = "vornick";
+
+// The first NOTIFYICONDATAA layout, with a 64-byte tip.
+const DWORD NOTIFY_RECORD_SIZE = 88;
+const UINT TRAY_ICON_ID = 1;
+
+}  // namespace
+
+void InitApplication(HINSTANCE instance) {
+    DetectPlatformFamily();
+
+    WNDCLASSEXA windowClass = {};
+    static_assert(sizeof windowClass == 48, "the 32-bit WNDCLASSEXA layout");
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN));
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = CLASS_NAME;
+    windowClass.hIconSm = static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(IDI_SMALL), IMAGE_ICON, 16, 16, 0));
+    app.smallIcon = windowClass.hIconSm;
+
+    LoadMenus();
+    LoadSettings();
+    RebuildPhraseMenu();
+    RegisterClassExA(&windowClass);
+}
+
+bool CreateMainWindow(HINSTANCE instance) {
+    app.instance = instance;
+    if (FindWindowA(CLASS_NAME, nullptr)) return false;
+    app.mainWindow = CreateWindowExA(0, CLASS_NAME, CLASS_NAME, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                     0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    return app.mainWindow != nullptr;
+}
+
+void AddTrayIcon(HICON icon) {
+    NOTIFYICONDATAA& tray = app.trayIcon;
+    tray.cbSize = NOTIFY_RECORD_SIZE;
+    tray.hWnd = app.mainWindow;
+    tray.uID = TRAY_ICON_ID;
+    tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    tray.uCallbackMessage = WM_TRAYNOTIFY;
+    tray.hIcon = icon;
+    lstrcpynA(tray.szTip, CLASS_NAME, 64);
+    Shell_NotifyIconA(NIM_ADD, &tray);
+}
+
+void RemoveTrayIcon() {
+    NOTIFYICONDATAA& tray = app.trayIcon;
+    if (!tray.hWnd) return;
+    tray.uFlags = NIF_ICON;
+    Shell_NotifyIconA(NIM_DELETE, &tray);
+    tray.hWnd = nullptr;
+}

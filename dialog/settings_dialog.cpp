@@ -1,0 +1,191 @@
+#include "dialog/settings_dialog.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "phrases/phrase_menu.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
+
+namespace {
+
+// Every text in the dialog fits this buffer: the edit box takes at most
+// TEXT_BUFFER - 1 bytes, and so does every phrase loaded from the file.
+const int TEXT_BUFFER = 1024;
+
+LRESULT SendToList(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return SendMessageA(app.dialogList, message, wParam, lParam);
+}
+
+int SelectedIndex() { return static_cast<int>(SendToList(LB_GETCURSEL)); }
+
+int ItemCount() { return static_cast<int>(SendToList(LB_GETCOUNT)); }
+
+// Reads list item `index` into `buffer`; an item too long for the buffer
+// reads as empty rather than overrunning it.
+void ReadItem(int index, char (&buffer)[TEXT_BUFFER]) {
+    buffer[0] = '\0';
+    if (SendToList(LB_GETTEXTLEN, index) < TEXT_BUFFER) {
+        SendToList(LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer));
+    }
+}
+
+void InsertItem(int index, const char* text) {
+    SendToList(LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text[0] ? text : EMPTY_TEXT));
+}
+
+void SelectItem(int index) { SendToList(LB_SETCURSEL, index); }
+
+void InitDialog(HWND dialog) {
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.smallIcon));
+    // The hotkey stays off while it is being chosen, so that pressing it in
+    // the hotkey control does not open the phrase menu.
+    if (app.hotkeyVk != 0) UnregisterHotKey(app.mainWindow, HOTKEY_ID);
+
+    app.dialogEdit = GetDlgItem(dialog, IDC_PHRASE_EDIT);
+    app.dialogList = GetDlgItem(dialog, IDC_PHRASE_LIST);
+    SendMessageA(app.dialogEdit, EM_LIMITTEXT, TEXT_BUFFER - 1, 0);
+
+    for (const std::string& phrase : app.phrases) {
+        SendToList(LB_ADDSTRING, 0,
+                   reinterpret_cast<LPARAM>(phrase.empty() ? EMPTY_TEXT : phrase.c_str()));
+    }
+    WORD hotkey = MAKEWORD(LOBYTE(app.hotkeyVk), ModifiersToHotkeyFlags(app.hotkeyModifiers));
+    SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_SETHOTKEY, hotkey, 0);
+
+    SetFocus(app.dialogEdit);
+    SetActiveWindow(dialog);
+}
+
+void AddPhrase() {
+    char text[TEXT_BUFFER];
+    GetWindowTextA(app.dialogEdit, text, sizeof text);
+    if (text[0] == '\0') return;
+    SetWindowTextA(app.dialogEdit, EMPTY_TEXT);
+    int position = SelectedIndex();
+    if (position == LB_ERR) position = ItemCount();
+    InsertItem(position, text);
+    SelectItem(position);
+}
+
+void CopySelectionToEdit() {
+    int selected = SelectedIndex();
+    if (selected == LB_ERR) return;
+    char text[TEXT_BUFFER];
+    ReadItem(selected, text);
+    SetWindowTextA(app.dialogEdit, text[0] ? text : EMPTY_TEXT);
+    SendMessageA(app.dialogEdit, EM_SETSEL, 0, -1);
+}
+
+void DeleteSelected() {
+    int selected = SelectedIndex();
+    if (selected == LB_ERR) return;
+    SendToList(LB_DELETESTRING, selected);
+    // After the last item, select the new last one (or nothing when empty).
+    if (SendToList(LB_SETCURSEL, selected) == LB_ERR) SelectItem(selected - 1);
+}
+
+void MoveSelected(int step) {
+    int selected = SelectedIndex();
+    int destination = selected + step;
+    if (selected == LB_ERR || destination < 0 || destination >= ItemCount()) return;
+    char text[TEXT_BUFFER];
+    ReadItem(selected, text);
+    SendToList(LB_DELETESTRING, selected);
+    InsertItem(destination, text);
+    SelectItem(destination);
+}
+
+// Takes the list and the hotkey control into AppState, the file and the menu.
+void ApplySettings(HWND dialog) {
+    app.phrases.clear();
+    int count = ItemCount();
+    WORD hotkey = static_cast<WORD>(SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0));
+    app.hotkeyVk = LOBYTE(hotkey);
+    app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
+    SaveSettings(count, [](INT32 i) -> const std::string& {
+        char text[TEXT_BUFFER];
+        ReadItem(i, text);
+        app.phrases.push_back(text);
+        return app.phrases.back();
+    });
+    RebuildPhraseMenu();
+}
+
+void CloseDialog(HWND dialog, int result) {
+    if (app.hotkeyVk != 0) {
+        RegisterHotKey(app.mainWindow, HOTKEY_ID, app.hotkeyModifiers, app.hotkeyVk);
+    }
+    EndDialog(dialog, result);
+}
+
+INT_PTR OnCommand(HWND dialog, WORD id, WORD code) {
+    switch (id) {
+    case IDC_ADD:
+        AddPhrase();
+        return TRUE;
+    case IDC_PHRASE_LIST:
+        if (code == LBN_SELCHANGE) CopySelectionToEdit();
+        return TRUE;
+    case IDC_DELETE:
+        DeleteSelected();
+        return TRUE;
+    case IDC_UP:
+        MoveSelected(-1);
+        return TRUE;
+    case IDC_DOWN:
+        MoveSelected(+1);
+        return TRUE;
+    case IDOK:
+        // Enter in the edit box adds the phrase; the dialog stays open.
+        if (GetFocus() == app.dialogEdit) {
+            PostMessageA(dialog, WM_COMMAND, IDC_ADD, 0);
+            return FALSE;
+        }
+        ApplySettings(dialog);
+        CloseDialog(dialog, IDOK);
+        return TRUE;
+    case IDCANCEL:
+        CloseDialog(dialog, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void OpenSettingsDialog() {
+    if (app.dialogOpen) return;
+    app.dialogOpen = true;
+    DialogBoxParamA(app.instance, MAKEINTRESOURCEA(IDD_SETTINGS), nullptr, SettingsDlgProc, 0);
+    app.dialogOpen = false;
+}
+
+INT_PTR CALLBACK SettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        InitDialog(dialog);
+        return FALSE;
+    case WM_COMMAND:
+        return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+    }
+    return FALSE;
+}
+
+BYTE ModifiersToHotkeyFlags(int modifiers) {
+    BYTE flags = 0;
+    if (modifiers & MOD_ALT) flags |= HOTKEYF_ALT;
+    if (modifiers & MOD_CONTROL) flags |= HOTKEYF_CONTROL;
+    if (modifiers & MOD_SHIFT) flags |= HOTKEYF_SHIFT;
+    return flags;
+}
+
+int HotkeyFlagsToModifiers(BYTE flags) {
+    int modifiers = 0;
+    if (flags & HOTKEYF_SHIFT) modifiers |= MOD_SHIFT;
+    if (flags & HOTKEYF_CONTROL) modifiers |= MOD_CONTROL;
+    if (flags & HOTKEYF_ALT) modifiers |= MOD_ALT;
+    return modifiers;
+}

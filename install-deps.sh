@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what building and testing vornick needs on a Debian machine:
+# the MinGW-w64 cross compiler, 32-bit Wine, Xvfb, openbox, xdotool and
+# ImageMagick. Skips the work when everything is already there.
+set -euo pipefail
+
+have_all() {
+    command -v i686-w64-mingw32-g++-posix >/dev/null &&
+    command -v wine >/dev/null && command -v wineserver >/dev/null &&
+    dpkg -s wine32:i386 >/dev/null 2>&1 &&
+    command -v Xvfb >/dev/null && command -v openbox >/dev/null &&
+    command -v xdotool >/dev/null && command -v xwininfo >/dev/null &&
+    command -v import >/dev/null && command -v cmake >/dev/null &&
+    command -v python3 >/dev/null && [ -d /usr/src/googletest ]
+}
+
+if have_all; then exit 0; fi
+
+if [ "$(id -u)" != 0 ]; then
+    echo "install-deps.sh: packages are missing and installing them needs root" >&2
+    exit 1
+fi
+
+echo "Installing the build and test packages..."
+export DEBIAN_FRONTEND=noninteractive
+dpkg --add-architecture i386
+# A stale mirror index must not stop the set-up: the fallback below copes.
+apt-get update -q || true
+pkgs="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xdotool openbox x11-utils imagemagick cmake make python3 googletest"
+# When the i386 security index is stale, amd64 and i386 versions differ;
+# taking both from the main suite then works.
+apt-get install -y -q --no-install-recommends $pkgs ||
+    apt-get install -y -q -t bookworm --no-install-recommends $pkgs
+have_all

@@ -1,0 +1,111 @@
+#include "phrases/paste.h"
+
+#include <windows.h>
+
+#include "app/app_state.h"
+
+namespace {
+
+// The basic OSVERSIONINFOA record.
+const DWORD OSVERSIONINFO_SIZE = 148;
+
+DWORD TargetThread() { return GetWindowThreadProcessId(app.targetWindow, nullptr); }
+
+// A movable block holding the phrase and its terminator, or null.
+HGLOBAL CopyToGlobalBlock(const std::string& phrase) {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, phrase.size() + 1);
+    if (!block) return nullptr;
+    char* bytes = static_cast<char*>(GlobalLock(block));
+    if (!bytes) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    lstrcpyA(bytes, phrase.empty() ? EMPTY_TEXT : phrase.c_str());
+    GlobalUnlock(block);
+    return block;
+}
+
+// Hands the block to the clipboard; false when the clipboard cannot be opened.
+bool PublishClipboardText(HGLOBAL block) {
+    if (!OpenClipboard(app.mainWindow)) {
+        GlobalFree(block);
+        return false;
+    }
+    EmptyClipboard();
+    // A clipboard that refused the block did not take ownership of it.
+    if (!SetClipboardData(CF_TEXT, block)) GlobalFree(block);
+    CloseClipboard();
+    return true;
+}
+
+// The focus and selection are thread-local state of the target's thread:
+// attaching its input to ours lets SetFocus and EM_SETSEL act on them.
+void RestoreFocusAndSelection() {
+    DWORD target = TargetThread();
+    DWORD me = GetCurrentThreadId();
+    AttachThreadInput(target, me, TRUE);
+    SetFocus(app.targetFocus);
+    if (app.selStart != 0 || app.selEnd != 0) {
+        SendMessageA(app.targetFocus, EM_SETSEL, app.selStart, app.selEnd);
+    }
+    AttachThreadInput(target, me, FALSE);
+    app.targetFocus = nullptr;
+}
+
+void TypeControlV() {
+    BYTE control = app.isNT ? VK_RCONTROL : VK_CONTROL;
+    keybd_event(control, 0, 0, 0);
+    keybd_event('V', 0, 0, 0);
+    keybd_event('V', 0, KEYEVENTF_KEYUP, 0);
+    keybd_event(control, 0, KEYEVENTF_KEYUP, 0);
+}
+
+}  // namespace
+
+void DetectPlatformFamily() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = OSVERSIONINFO_SIZE;
+    GetVersionExA(&version);
+    app.isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+void CaptureTarget() {
+    HWND foreground = GetForegroundWindow();
+    if (!foreground || foreground == app.mainWindow ||
+        foreground == FindWindowA("Shell_TrayWnd", nullptr)) {
+        return;  // the previous capture stays in force
+    }
+    app.targetWindow = foreground;
+
+    // Another thread's focus is visible only while its input is attached.
+    DWORD target = GetWindowThreadProcessId(foreground, nullptr);
+    DWORD me = GetCurrentThreadId();
+    AttachThreadInput(target, me, TRUE);
+    app.targetFocus = GetFocus();
+    app.selEnd = 0;
+    app.selStart = 0;
+    if (app.targetFocus) {
+        SendMessageA(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
+                     reinterpret_cast<LPARAM>(&app.selEnd));
+    }
+    AttachThreadInput(target, me, FALSE);
+}
+
+void PastePhrase(const std::string& phrase) {
+    HGLOBAL block = CopyToGlobalBlock(phrase);
+    if (!block || !PublishClipboardText(block)) return;
+
+    // Without a target, or with one that has been closed since, the phrase
+    // stays on the clipboard: Ctrl+V must not reach some unrelated window.
+    if (!app.targetWindow || !IsWindow(app.targetWindow)) return;
+
+    SetForegroundWindow(app.targetWindow);
+    if (app.targetFocus) {
+        RestoreFocusAndSelection();
+        // Wine's attachment leaves no foreground window, and the keys would
+        // go nowhere; on Windows the target is still in front and this is
+        // not called.
+        if (GetForegroundWindow() != app.targetWindow) SetForegroundWindow(app.targetWindow);
+    }
+    TypeControlV();
+}
