@@ -30,15 +30,12 @@ wait_for() {  # wait_for SECONDS COMMAND...: polls until COMMAND succeeds
     done
 }
 
-# The first free display number from 90 upwards.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-    display=$((display + 1))
-done
-export DISPLAY=:$display
-
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+# Xvfb picks a free display number itself and writes it to the pipe, so that
+# sessions started at the same moment cannot collide.
+exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset 2>/dev/null)
 pids+=($!)
+read -r -t 20 display <&3 || { echo "desktop-session: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$display
 wait_for 20 xdpyinfo -display "$DISPLAY"
 
 openbox --sm-disable >"$prefix.openbox.log" 2>&1 &
