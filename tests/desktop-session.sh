@@ -50,6 +50,13 @@ mkdir -p "$prefix"
 # A persistent server, started before anything else uses the prefix.
 wineserver -p
 wineboot -i >/dev/null 2>&1
+# Wine's desktop process (and with it the system tray) ends some seconds
+# after the last program on the desktop, and its restart costs the next
+# program seconds. A program waiting for input all session long keeps it up.
+exec 4< <(sleep infinity)
+pids+=($!)
+wine cmd /c "set /p x=" <&4 >/dev/null 2>&1 &
+pids+=($!)
 # Wine's first program in a prefix pays for starting its services; let the
 # command start on a settled desktop.
 wine cmd /c exit >/dev/null 2>&1 || true
