@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing vornick needs on a Debian machine:
-# the MinGW-w64 cross compiler, 32-bit Wine, Xvfb, openbox, xdotool and
-# ImageMagick. Skips the work when everything is already there.
+# the MinGW-w64 cross compiler, 32-bit Wine, Xvfb, openbox, xdotool,
+# ImageMagick, and a Japanese font for the program's texts. Skips the work
+# when everything is already there.
 set -euo pipefail
 
 have_all() {
@@ -11,7 +12,8 @@ have_all() {
     command -v Xvfb >/dev/null && command -v openbox >/dev/null &&
     command -v xdotool >/dev/null && command -v xwininfo >/dev/null &&
     command -v import >/dev/null && command -v cmake >/dev/null &&
-    command -v python3 >/dev/null && [ -d /usr/src/googletest ]
+    command -v python3 >/dev/null && [ -d /usr/src/googletest ] &&
+    dpkg -s fonts-ipafont-gothic >/dev/null 2>&1
 }
 
 if have_all; then exit 0; fi
@@ -26,7 +28,7 @@ export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture i386
 # A stale mirror index must not stop the set-up: the fallback below copes.
 apt-get update -q || true
-pkgs="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xdotool openbox x11-utils imagemagick cmake make python3 googletest"
+pkgs="g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xdotool openbox x11-utils imagemagick cmake make python3 googletest fonts-ipafont-gothic"
 # When the i386 security index is stale, amd64 and i386 versions differ;
 # taking both from the main suite then works.
 apt-get install -y -q --no-install-recommends $pkgs ||

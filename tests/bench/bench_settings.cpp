@@ -1,0 +1,97 @@
+// Times the program's own LoadSettings, SaveSettings and RebuildPhraseMenu on
+// settings files of growing size, in the current directory. Each size is
+// timed several times; every run prints one line
+//   settings OPERATION COUNT MILLISECONDS
+// and the loaded list and the rebuilt menu are checked against the list that
+// was saved ("check COUNT ok" or "check COUNT FAILED ...").
+//
+//   bench_settings.exe [MIN_RUNS [BUDGET_SECONDS [COUNT...]]]
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "phrases/phrase_menu.h"
+#include "settings/settings.h"
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Phrases of the length people keep: a greeting, an address line, a URL.
+PhraseList MakePhrases(int count) {
+    PhraseList phrases;
+    for (int i = 0; i < count; ++i) {
+        char text[80];
+        snprintf(text, sizeof text, "phrase %05d: with kind regards, the sender", i);
+        phrases.push_back(text);
+    }
+    return phrases;
+}
+
+// Runs `operation` at least minRuns times, and more while the time spent on
+// it stays within the budget (at most 200 runs), printing each run.
+template <typename Operation>
+void Time(const char* name, int count, int minRuns, double budgetMs, Operation operation) {
+    double spent = 0;
+    for (int run = 0; run < 200 && (run < minRuns || spent < budgetMs); ++run) {
+        double start = Now();
+        operation();
+        double elapsed = Now() - start;
+        spent += elapsed;
+        printf("settings %s %d %.4f\n", name, count, elapsed);
+        fflush(stdout);
+    }
+}
+
+void Check(int count, const PhraseList& expected) {
+    int items = GetMenuItemCount(app.phraseMenu);
+    if (app.phrases == expected && items == count) {
+        printf("check %d ok\n", count);
+    } else {
+        printf("check %d FAILED: %u phrases loaded, %d menu items\n", count,
+               static_cast<unsigned>(app.phrases.size()), items);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int minRuns = argc > 1 ? atoi(argv[1]) : 5;
+    double budgetMs = 1000.0 * (argc > 2 ? atof(argv[2]) : 3.0);
+    std::vector<int> counts;
+    for (int i = 3; i < argc; ++i) counts.push_back(atoi(argv[i]));
+    if (counts.empty()) counts = {10, 100, 1000, 10000};
+
+    LoadMenus();
+    app.hotkeyVk = VK_F12;
+    app.hotkeyModifiers = MOD_CONTROL | MOD_SHIFT;
+    for (int count : counts) {
+        const PhraseList phrases = MakePhrases(count);
+        DeleteFileA("vornick.ini");
+        // The settings dialog saves over the file it loaded: the first run
+        // creates the file, the others rewrite it in place.
+        Time("save", count, minRuns, budgetMs,
+             [&] { SaveSettings(count, [&](INT32 i) -> const std::string& { return phrases[i]; }); });
+        Time("load", count, minRuns, budgetMs, [&] {
+            app.phrases.clear();
+            LoadSettings();
+        });
+        Time("rebuild", count, minRuns, budgetMs, [] { RebuildPhraseMenu(); });
+        Check(count, phrases);
+    }
+    return 0;
+}

@@ -1,0 +1,712 @@
+// The settings dialog: its template as compiled into vornick.exe (whose path
+// is the first argument), the hotkey flag conversions, and the dialog itself
+// run in this process on the program's code, so that what OK and Cancel do to
+// AppState, the phrase menu, the settings file and the registered hotkey can
+// be read back directly.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <cwctype>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "dialog/settings_dialog.h"
+#include "phrases/phrase_menu.h"
+#include "resources/resource_ids.h"
+#include "settings/settings.h"
+#include "tests/test_files.h"
+
+namespace {
+
+std::string g_exePath;
+
+// ---------------------------------------------------------------------------
+// The hotkey conversions
+
+TEST(HotkeyConversionTest, ModifiersAndControlFlagsMapBothWays) {
+    struct Row {
+        int modifiers;  // RegisterHotKey bits
+        BYTE flags;     // hotkey control flags
+        const char* catches;
+    };
+    // Rows that hold in both directions.
+    const Row both[] = {
+        {0, 0, "nothing stays nothing"},
+        {MOD_ALT, HOTKEYF_ALT, "Alt is 1 on one side and 4 on the other"},
+        {MOD_CONTROL, HOTKEYF_CONTROL, "Control is 2 on both sides"},
+        {MOD_SHIFT, HOTKEYF_SHIFT, "Shift is 4 on one side and 1 on the other"},
+        {MOD_ALT | MOD_SHIFT, HOTKEYF_ALT | HOTKEYF_SHIFT, "the swapped pair together"},
+        {MOD_CONTROL | MOD_SHIFT, HOTKEYF_CONTROL | HOTKEYF_SHIFT, "Ctrl+Shift"},
+        {MOD_ALT | MOD_CONTROL | MOD_SHIFT, HOTKEYF_ALT | HOTKEYF_CONTROL | HOTKEYF_SHIFT, "all"},
+    };
+    for (const Row& row : both) {
+        SCOPED_TRACE(row.catches);
+        EXPECT_EQ(ModifiersToHotkeyFlags(row.modifiers), row.flags);
+        EXPECT_EQ(HotkeyFlagsToModifiers(row.flags), row.modifiers);
+    }
+    // Bits without a counterpart are dropped.
+    const Row toFlags[] = {
+        {MOD_WIN, 0, "MOD_WIN alone"},
+        {MOD_WIN | MOD_CONTROL | MOD_SHIFT, HOTKEYF_CONTROL | HOTKEYF_SHIFT, "MOD_WIN with others"},
+        {0x7FFFFFF0 | MOD_ALT, HOTKEYF_ALT, "every higher bit"},
+        {-1, HOTKEYF_ALT | HOTKEYF_CONTROL | HOTKEYF_SHIFT, "a negative value from the file"},
+    };
+    for (const Row& row : toFlags) {
+        SCOPED_TRACE(row.catches);
+        EXPECT_EQ(ModifiersToHotkeyFlags(row.modifiers), row.flags);
+    }
+    const Row toModifiers[] = {
+        {0, HOTKEYF_EXT, "HOTKEYF_EXT alone"},
+        {MOD_CONTROL, HOTKEYF_CONTROL | HOTKEYF_EXT, "HOTKEYF_EXT with Control"},
+        {MOD_ALT | MOD_CONTROL | MOD_SHIFT, 0xFF, "every bit of the byte"},
+    };
+    for (const Row& row : toModifiers) {
+        SCOPED_TRACE(row.catches);
+        EXPECT_EQ(HotkeyFlagsToModifiers(row.flags), row.modifiers);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The template IDD_SETTINGS as compiled into vornick.exe
+
+// A name-or-ordinal field of a dialog template.
+struct NameOrOrdinal {
+    WORD ordinal = 0;  // when the field holds an ordinal
+    std::wstring name;
+};
+
+struct ControlTemplate {
+    DWORD helpId, exStyle, style;
+    short x, y, cx, cy;
+    DWORD id;
+    NameOrOrdinal className, text;
+    WORD extraBytes;
+};
+
+struct DialogTemplate {
+    WORD version, signature;
+    DWORD helpId, exStyle, style;
+    WORD count;
+    short x, y, cx, cy;
+    NameOrOrdinal menu, className;
+    std::wstring caption;
+    WORD pointSize, weight;
+    BYTE italic, charset;
+    std::wstring font;
+    std::vector<ControlTemplate> controls;
+};
+
+// Reads a DLGTEMPLATEEX and its DLGITEMTEMPLATEEX records, field by field.
+class TemplateReader {
+public:
+    TemplateReader(const BYTE* data, DWORD size) : data_(data), size_(size) {}
+
+    bool Read(DialogTemplate* dialog) {
+        dialog->version = Word();
+        dialog->signature = Word();
+        dialog->helpId = Dword();
+        dialog->exStyle = Dword();
+        dialog->style = Dword();
+        dialog->count = Word();
+        dialog->x = Word();
+        dialog->y = Word();
+        dialog->cx = Word();
+        dialog->cy = Word();
+        dialog->menu = Field();
+        dialog->className = Field();
+        dialog->caption = String();
+        dialog->pointSize = Word();
+        dialog->weight = Word();
+        dialog->italic = Byte();
+        dialog->charset = Byte();
+        dialog->font = String();
+        for (int i = 0; i < dialog->count && !overrun_; ++i) {
+            Align(4);
+            ControlTemplate control;
+            control.helpId = Dword();
+            control.exStyle = Dword();
+            control.style = Dword();
+            control.x = Word();
+            control.y = Word();
+            control.cx = Word();
+            control.cy = Word();
+            control.id = Dword();
+            control.className = Field();
+            control.text = Field();
+            control.extraBytes = Word();
+            offset_ += control.extraBytes;
+            dialog->controls.push_back(control);
+        }
+        return !overrun_ && offset_ <= size_;
+    }
+
+private:
+    BYTE Byte() { return Take(1) ? data_[offset_ - 1] : 0; }
+    WORD Word() { return Take(2) ? *reinterpret_cast<const WORD*>(data_ + offset_ - 2) : 0; }
+    DWORD Dword() { return Take(4) ? *reinterpret_cast<const DWORD*>(data_ + offset_ - 4) : 0; }
+    std::wstring String() {
+        std::wstring text;
+        for (WORD c = Word(); c != 0 && !overrun_; c = Word()) text += static_cast<wchar_t>(c);
+        return text;
+    }
+    NameOrOrdinal Field() {
+        NameOrOrdinal field;
+        if (offset_ + 2 <= size_ && *reinterpret_cast<const WORD*>(data_ + offset_) == 0xFFFF) {
+            Word();
+            field.ordinal = Word();
+        } else {
+            field.name = String();
+        }
+        return field;
+    }
+    void Align(DWORD to) { offset_ = (offset_ + to - 1) / to * to; }
+    bool Take(DWORD bytes) {
+        if (offset_ + bytes > size_) {
+            overrun_ = true;
+            return false;
+        }
+        offset_ += bytes;
+        return true;
+    }
+    const BYTE* data_;
+    DWORD size_;
+    DWORD offset_ = 0;
+    bool overrun_ = false;
+};
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+
+// What a control must be. A class is a predefined ordinal or its name, in
+// any case (windres stores the names of the predefined classes as strings).
+struct ExpectedControl {
+    int id;
+    WORD classOrdinal;  // 0: the class has no predefined ordinal
+    const wchar_t* className;
+    const wchar_t* text;  // nullptr: the text is the ordinal IDI_MAIN
+    DWORD style;          // besides WS_CHILD | WS_VISIBLE
+    DWORD exStyle;
+    short x, y, cx, cy;
+};
+
+const WORD BUTTON = 0x80, EDIT = 0x81, STATIC = 0x82, LISTBOX = 0x83;
+
+const ExpectedControl EXPECTED_CONTROLS[] = {
+    {-1, BUTTON, L"button", L"バージョン情報", BS_GROUPBOX, WS_EX_STATICEDGE | WS_EX_DLGMODALFRAME,
+     8, 6, 177, 45},
+    {-1, STATIC, L"static", nullptr, SS_ICON, 0, 24, 21, 20, 21},
+    {-1, STATIC, L"static", L"Vornick Version 1.00", SS_LEFT | SS_NOPREFIX | WS_GROUP, 0, 54, 22,
+     119, 8},
+    // The second line's text is the program's own; only its frame is fixed.
+    {-1, STATIC, L"static", L"", SS_LEFT | WS_GROUP, 0, 54, 32, 119, 8},
+    {IDOK, BUTTON, L"button", L"&OK", BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 0, 193, 6, 45, 16},
+    {IDCANCEL, BUTTON, L"button", L"中止(&C)", BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP, 0, 194, 25,
+     44, 16},
+    {IDC_PHRASE_EDIT, EDIT, L"edit", L"", ES_AUTOHSCROLL | ES_NOHIDESEL | WS_BORDER | WS_TABSTOP, 0,
+     8, 59, 177, 14},
+    {IDC_ADD, BUTTON, L"button", L"追加(&A)", BS_PUSHBUTTON | WS_TABSTOP, 0, 188, 59, 50, 14},
+    {IDC_PHRASE_LIST, LISTBOX, L"listbox", L"",
+     LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | LBS_DISABLENOSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP,
+     0, 8, 78, 177, 89},
+    {-1, STATIC, L"static", L"選択した項目を", SS_LEFT | WS_GROUP, 0, 188, 86, 46, 8},
+    {IDC_DELETE, BUTTON, L"button", L"削除(&D)", BS_PUSHBUTTON | WS_TABSTOP, 0, 188, 99, 50, 14},
+    {-1, STATIC, L"static", L"移動", SS_LEFT | WS_GROUP, 0, 189, 122, 17, 8},
+    {IDC_UP, BUTTON, L"button", L"上へ(&U)", BS_PUSHBUTTON | WS_TABSTOP, 0, 188, 133, 50, 14},
+    {IDC_DOWN, BUTTON, L"button", L"下へ(&D)", BS_PUSHBUTTON | WS_TABSTOP, 0, 188, 149, 50, 14},
+    {-1, STATIC, L"static", L"メニュー表示用ショートカットキー(&K)：", SS_RIGHT | WS_GROUP, 0, 9,
+     177, 145, 8},
+    {IDC_HOTKEY, 0, L"msctls_hotkey32", L"HotKey1", WS_BORDER | WS_TABSTOP, 0, 158, 174, 80, 14},
+};
+
+class SettingsTemplateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module_ = LoadLibraryExA(g_exePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module_, nullptr) << g_exePath;
+        HRSRC found = FindResourceExA(module_, RT_DIALOG, MAKEINTRESOURCEA(IDD_SETTINGS),
+                                      MAKELANGID(0x11, 0x01));
+        ASSERT_NE(found, nullptr) << "no dialog 103 in language 1041";
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
+        ASSERT_NE(data, nullptr);
+        ASSERT_TRUE(TemplateReader(data, SizeofResource(module_, found)).Read(&dialog_))
+            << "the template is shorter than its fields";
+    }
+    void TearDown() override {
+        if (module_) FreeLibrary(module_);
+    }
+    HMODULE module_ = nullptr;
+    DialogTemplate dialog_ = {};
+};
+
+TEST_F(SettingsTemplateTest, DialogIsTheExtendedTemplateWithItsFrameCaptionAndFont) {
+    EXPECT_EQ(dialog_.version, 1);
+    EXPECT_EQ(dialog_.signature, 0xFFFF);
+    EXPECT_EQ(dialog_.helpId, 0u);
+    EXPECT_EQ(dialog_.style, 0x00CA08C4u);
+    EXPECT_EQ(dialog_.style,
+              static_cast<DWORD>(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER |
+                                 DS_MODALFRAME | DS_SETFONT | DS_3DLOOK));
+    EXPECT_EQ(dialog_.exStyle, static_cast<DWORD>(WS_EX_CLIENTEDGE));
+    EXPECT_EQ(dialog_.x, 22);
+    EXPECT_EQ(dialog_.y, 17);
+    EXPECT_EQ(dialog_.cx, 243);
+    EXPECT_EQ(dialog_.cy, 196);
+    EXPECT_EQ(dialog_.menu.ordinal, 0);
+    EXPECT_EQ(dialog_.menu.name, L"") << "no menu";
+    EXPECT_EQ(dialog_.className.ordinal, 0);
+    EXPECT_EQ(dialog_.className.name, L"") << "the predefined dialog class";
+    EXPECT_EQ(dialog_.caption, L"設定 ＆Version情報");
+    EXPECT_EQ(dialog_.pointSize, 9);
+    EXPECT_EQ(dialog_.weight, 0) << "default weight";
+    EXPECT_EQ(dialog_.italic, 0);
+    EXPECT_EQ(dialog_.charset, 1);
+    EXPECT_EQ(dialog_.font, L"ＭＳ Ｐゴシック");
+    EXPECT_EQ(dialog_.count, sizeof EXPECTED_CONTROLS / sizeof EXPECTED_CONTROLS[0]);
+}
+
+TEST_F(SettingsTemplateTest, ControlsComeInTabOrderWithTheirIdsClassesTextsStylesAndFrames) {
+    const size_t expectedCount = sizeof EXPECTED_CONTROLS / sizeof EXPECTED_CONTROLS[0];
+    ASSERT_EQ(dialog_.controls.size(), expectedCount);
+    for (size_t i = 0; i < expectedCount; ++i) {
+        const ExpectedControl& expected = EXPECTED_CONTROLS[i];
+        const ControlTemplate& control = dialog_.controls[i];
+        SCOPED_TRACE("control " + std::to_string(i) + ", id " + std::to_string(expected.id));
+        EXPECT_EQ(control.id, static_cast<DWORD>(expected.id));
+        if (control.className.name.empty()) {
+            EXPECT_NE(expected.classOrdinal, 0) << "an ordinal where a name belongs";
+            EXPECT_EQ(control.className.ordinal, expected.classOrdinal);
+        } else {
+            EXPECT_EQ(Lower(control.className.name), Lower(expected.className));
+        }
+        if (expected.text) {
+            EXPECT_EQ(control.text.ordinal, 0);
+            // The version box's second line may say anything.
+            if (i != 3) {
+                EXPECT_EQ(control.text.name, expected.text);
+            }
+        } else {
+            EXPECT_EQ(control.text.ordinal, IDI_MAIN);
+            EXPECT_EQ(control.text.name, L"");
+        }
+        EXPECT_EQ(control.style, expected.style | WS_CHILD | WS_VISIBLE)
+            << std::hex << "0x" << control.style << " instead of 0x"
+            << (expected.style | WS_CHILD | WS_VISIBLE);
+        EXPECT_EQ(control.exStyle, expected.exStyle);
+        EXPECT_EQ(control.helpId, 0u);
+        EXPECT_EQ(control.x, expected.x);
+        EXPECT_EQ(control.y, expected.y);
+        EXPECT_EQ(control.cx, expected.cx);
+        EXPECT_EQ(control.cy, expected.cy);
+        EXPECT_EQ(control.extraBytes, 0);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The dialog, run by OpenSettingsDialog in this process
+
+// One action on the open dialog. Steps run one per timer tick inside the
+// dialog's modal loop, so that what one step posts is handled before the next.
+typedef std::function<void(HWND dialog)> Step;
+
+struct DialogScript {
+    const std::vector<Step>* steps = nullptr;
+    size_t next = 0;
+    HWND first = nullptr;  // the dialog that the script drives
+    bool nestedOpen = false;
+    int nestedDialogs = 0;  // dialogs seen inside a nested OpenSettingsDialog
+};
+DialogScript g_script;
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM found) {
+    char className[16];
+    if (IsWindowVisible(window) && GetClassNameA(window, className, sizeof className) &&
+        lstrcmpA(className, "#32770") == 0)
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+// The visible dialogs of this thread.
+std::vector<HWND> Dialogs() {
+    std::vector<HWND> found;
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+void CALLBACK OnScriptTimer(HWND, UINT, UINT_PTR, DWORD) {
+    std::vector<HWND> dialogs = Dialogs();
+    if (dialogs.empty()) return;
+    if (g_script.nestedOpen) {
+        // A second OpenSettingsDialog has opened a dialog and is running it:
+        // count it and end it, so that the first call can go on.
+        for (HWND dialog : dialogs) {
+            if (dialog != g_script.first) {
+                ++g_script.nestedDialogs;
+                EndDialog(dialog, 0);
+            }
+        }
+        return;
+    }
+    if (!g_script.first) g_script.first = dialogs.front();
+    if (g_script.next < g_script.steps->size()) {
+        (*g_script.steps)[g_script.next++](g_script.first);
+    } else {
+        // Every step has run and the dialog is still open: a step failed
+        // before it could close the dialog.
+        ADD_FAILURE() << "the dialog was still open after the last step";
+        EndDialog(g_script.first, 0);
+    }
+}
+
+LRESULT Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return SendMessageA(window, message, wParam, lParam);
+}
+
+std::vector<std::string> ListItems(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_PHRASE_LIST);
+    std::vector<std::string> items;
+    int count = static_cast<int>(Send(list, LB_GETCOUNT));
+    for (int i = 0; i < count; ++i) {
+        char text[1024] = "";
+        Send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        items.push_back(text);
+    }
+    return items;
+}
+
+std::vector<std::pair<UINT, std::string>> PhraseMenuItems() {
+    std::vector<std::pair<UINT, std::string>> items;
+    int count = GetMenuItemCount(app.phraseMenu);
+    for (int i = 0; i < count; ++i) {
+        char text[256] = "";
+        GetMenuStringA(app.phraseMenu, i, text, sizeof text, MF_BYPOSITION);
+        items.push_back({GetMenuItemID(app.phraseMenu, i), text});
+    }
+    return items;
+}
+
+std::vector<std::pair<UINT, std::string>> MenuFor(const PhraseList& phrases) {
+    std::vector<std::pair<UINT, std::string>> items;
+    for (size_t i = 0; i < phrases.size(); ++i)
+        items.push_back({IDM_PHRASE_BASE + static_cast<UINT>(i), phrases[i]});
+    return items;
+}
+
+// The entries of the settings file's section, as the platform reads them.
+std::vector<std::string> SectionEntries() {
+    std::vector<std::string> entries;
+    char buffer[8192];
+    DWORD length = GetPrivateProfileSectionA("DefStr", buffer, sizeof buffer, "./vornick.ini");
+    for (DWORD start = 0; start < length;) {
+        entries.push_back(buffer + start);
+        start += static_cast<DWORD>(entries.back().size()) + 1;
+    }
+    return entries;
+}
+
+std::string SectionNames() {
+    char buffer[1024];
+    DWORD length = GetPrivateProfileSectionNamesA(buffer, sizeof buffer, "./vornick.ini");
+    return std::string(buffer, length);
+}
+
+class SettingsDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetState();
+        app.instance = GetModuleHandleA(nullptr);
+        app.smallIcon = static_cast<HICON>(
+            LoadImageA(app.instance, MAKEINTRESOURCEA(IDI_SMALL), IMAGE_ICON, 16, 16, 0));
+        app.mainWindow = CreateWindowExA(0, "STATIC", "main", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                         app.instance, nullptr);
+        other_ = CreateWindowExA(0, "STATIC", "other", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                 app.instance, nullptr);
+        ASSERT_NE(app.mainWindow, nullptr);
+        LoadMenus();
+        ASSERT_NE(app.phraseMenu, nullptr);
+    }
+    void TearDown() override {
+        UnregisterHotKey(app.mainWindow, HOTKEY_ID);
+        DestroyWindow(app.mainWindow);
+        DestroyWindow(other_);
+        DestroyMenu(app.menuResource);
+        ResetState();
+    }
+    static void ResetState() {
+        app.phrases.clear();
+        app.hotkeyVk = app.hotkeyModifiers = 0;
+        app.mainWindow = nullptr;
+        app.smallIcon = nullptr;
+        app.phraseMenu = app.trayMenu = app.menuResource = nullptr;
+        app.dialogOpen = false;
+        app.dialogEdit = app.dialogList = nullptr;
+    }
+
+    // Writes the settings file and starts as the program does: load, build
+    // the phrase menu, register the hotkey.
+    void Start(const std::string& ini) {
+        WriteFileBytes("vornick.ini", ini);
+        LoadSettings();
+        RebuildPhraseMenu();
+        if (app.hotkeyVk != 0)
+            RegisterHotKey(app.mainWindow, HOTKEY_ID, app.hotkeyModifiers, app.hotkeyVk);
+    }
+
+    // Opens the dialog through OpenSettingsDialog and runs the steps on it.
+    void RunDialog(const std::vector<Step>& steps) {
+        g_script = DialogScript();
+        g_script.steps = &steps;
+        UINT_PTR timer = SetTimer(nullptr, 0, 20, OnScriptTimer);
+        OpenSettingsDialog();
+        KillTimer(nullptr, timer);
+        EXPECT_NE(g_script.first, nullptr) << "no dialog appeared";
+        EXPECT_EQ(g_script.next, steps.size()) << "the dialog closed before every step ran";
+        EXPECT_FALSE(app.dialogOpen);
+    }
+
+    // Whether some window holds this combination: registering it elsewhere
+    // then fails. A free combination is released again at once.
+    bool Taken(int modifiers, int vk) {
+        if (!RegisterHotKey(other_, 1, modifiers, vk)) return true;
+        UnregisterHotKey(other_, 1);
+        return false;
+    }
+    // Whether the main window has HOTKEY_ID registered (it is released).
+    bool MainWindowHadHotkey() { return UnregisterHotKey(app.mainWindow, HOTKEY_ID) != FALSE; }
+
+    static void Command(HWND dialog, int id) { Send(dialog, WM_COMMAND, id, 0); }
+    static void SetEdit(const char* text) { SetWindowTextA(app.dialogEdit, text); }
+    static void Select(int index) { Send(app.dialogList, LB_SETCURSEL, index); }
+    static void SetHotkey(HWND dialog, WORD value) {
+        Send(GetDlgItem(dialog, IDC_HOTKEY), HKM_SETHOTKEY, value);
+    }
+    static WORD Hotkey(HWND dialog) {
+        return static_cast<WORD>(Send(GetDlgItem(dialog, IDC_HOTKEY), HKM_GETHOTKEY));
+    }
+    // OK from anywhere but the edit box, as a click on the button is.
+    static void ConfirmWithFocusOnTheList(HWND dialog) {
+        SetFocus(app.dialogList);
+        Command(dialog, IDOK);
+    }
+
+    HWND other_ = nullptr;
+    ScopedWorkDir dir_;
+};
+
+const char FOUR_PHRASES[] =
+    "[DefStr]\r\nlen=4\r\nVK=123\r\nshift=6\r\n0=alpha\r\n1=\r\n2=gamma\r\n3=delta\r\n";
+
+TEST_F(SettingsDialogTest, OpensOnTheLoadedStateWithTheHotkeyReleased) {
+    Start(FOUR_PHRASES);
+    RunDialog({[&](HWND dialog) {
+        EXPECT_TRUE(app.dialogOpen);
+        EXPECT_EQ(app.dialogEdit, GetDlgItem(dialog, IDC_PHRASE_EDIT));
+        EXPECT_EQ(app.dialogList, GetDlgItem(dialog, IDC_PHRASE_LIST));
+        EXPECT_EQ(ListItems(dialog), (std::vector<std::string>{"alpha", "", "gamma", "delta"}));
+        EXPECT_EQ(Send(app.dialogList, LB_GETCURSEL), LB_ERR);
+        EXPECT_EQ(Hotkey(dialog), MAKEWORD(VK_F12, HOTKEYF_CONTROL | HOTKEYF_SHIFT));
+        EXPECT_EQ(Send(app.dialogEdit, EM_GETLIMITTEXT), 1023);
+        EXPECT_EQ(reinterpret_cast<HICON>(Send(dialog, WM_GETICON, ICON_SMALL)), app.smallIcon);
+        EXPECT_EQ(GetFocus(), app.dialogEdit);
+        // Pressing the hotkey in the hotkey control must not open the menu.
+        EXPECT_FALSE(Taken(MOD_CONTROL | MOD_SHIFT, VK_F12)) << "the hotkey is still registered";
+        Command(dialog, IDCANCEL);
+    }});
+    // The handles stay behind when the dialog has closed.
+    EXPECT_NE(app.dialogList, nullptr);
+    EXPECT_FALSE(IsWindow(app.dialogList));
+}
+
+TEST_F(SettingsDialogTest, OkReplacesPhrasesSavesRebuildsTheMenuAndRegistersTheNewHotkey) {
+    Start(FOUR_PHRASES);
+    std::vector<std::string> listAtOk;
+    RunDialog({[&](HWND dialog) {
+        Select(3);
+        Command(dialog, IDC_DELETE);  // alpha, "", gamma
+        Select(0);
+        Command(dialog, IDC_DELETE);  // "", gamma
+        SetEdit("new one");
+        Command(dialog, IDC_ADD);  // before the selected item 0
+        SetHotkey(dialog, MAKEWORD(VK_F11, HOTKEYF_ALT | HOTKEYF_EXT));
+        // Typed but never added: only the list is saved.
+        SetEdit("not added");
+        listAtOk = ListItems(dialog);
+        ConfirmWithFocusOnTheList(dialog);
+    }});
+    const PhraseList expected = {"new one", "", "gamma"};
+    EXPECT_EQ(listAtOk, expected);
+    EXPECT_EQ(app.phrases, expected);
+    EXPECT_EQ(app.hotkeyVk, VK_F11);
+    EXPECT_EQ(app.hotkeyModifiers, MOD_ALT);
+    EXPECT_EQ(PhraseMenuItems(), MenuFor(expected));
+    // The entry beyond the new length stays as it was.
+    EXPECT_EQ(SectionEntries(), (std::vector<std::string>{"len=3", "VK=122", "shift=1", "0=new one",
+                                                          "1=", "2=gamma", "3=delta"}));
+    EXPECT_EQ(SectionNames(), std::string("DefStr\0", 7));
+    EXPECT_TRUE(Taken(MOD_ALT, VK_F11));
+    EXPECT_FALSE(Taken(MOD_CONTROL | MOD_SHIFT, VK_F12));
+}
+
+TEST_F(SettingsDialogTest, OkWithTheFocusInTheEditBoxAddsAndStaysOpen) {
+    Start(FOUR_PHRASES);
+    std::string before = ReadFileBytes("vornick.ini");
+    RunDialog({[&](HWND dialog) {
+                   SetFocus(app.dialogEdit);
+                   SetEdit("typed");
+                   Command(dialog, IDOK);
+                   EXPECT_TRUE(IsWindowVisible(dialog));
+                   // The Add is posted: nothing has changed yet.
+                   EXPECT_EQ(ListItems(dialog).size(), 4u);
+               },
+               [&](HWND dialog) {
+                   EXPECT_EQ(ListItems(dialog),
+                             (std::vector<std::string>{"alpha", "", "gamma", "delta", "typed"}));
+                   EXPECT_EQ(ReadFileBytes("vornick.ini"), before);
+                   EXPECT_EQ(app.phrases.size(), 4u);
+                   Command(dialog, IDCANCEL);
+               }});
+}
+
+TEST_F(SettingsDialogTest, CancelLeavesPhrasesMenuAndFileAndRegistersTheOldHotkeyAgain) {
+    Start(FOUR_PHRASES);
+    const std::string before = ReadFileBytes("vornick.ini");
+    const PhraseList phrases = app.phrases;
+    const auto menu = PhraseMenuItems();
+    RunDialog({[&](HWND dialog) {
+        Select(0);
+        Command(dialog, IDC_DELETE);
+        SetEdit("added");
+        Command(dialog, IDC_ADD);
+        Command(dialog, IDC_DOWN);
+        SetHotkey(dialog, MAKEWORD('Q', HOTKEYF_CONTROL));
+        Command(dialog, IDCANCEL);
+    }});
+    EXPECT_EQ(app.phrases, phrases);
+    EXPECT_EQ(PhraseMenuItems(), menu);
+    EXPECT_EQ(ReadFileBytes("vornick.ini"), before);
+    EXPECT_EQ(app.hotkeyVk, VK_F12);
+    EXPECT_EQ(app.hotkeyModifiers, MOD_CONTROL | MOD_SHIFT);
+    EXPECT_TRUE(Taken(MOD_CONTROL | MOD_SHIFT, VK_F12));
+    EXPECT_FALSE(Taken(MOD_CONTROL, 'Q'));
+}
+
+TEST_F(SettingsDialogTest, HotkeyTravelsThroughTheControlIntoStateFileAndRegistration) {
+    struct Row {
+        int loadedVk, loadedModifiers;
+        WORD shown;  // what the control holds when the dialog opens
+        bool set;    // whether the row sets the control to `value`
+        WORD value;
+        int savedVk, savedModifiers;  // 0 VK: nothing may be registered
+        const char* catches;
+    };
+    const Row rows[] = {
+        {VK_F12, MOD_WIN | MOD_CONTROL | MOD_SHIFT,
+         MAKEWORD(VK_F12, HOTKEYF_CONTROL | HOTKEYF_SHIFT), false, 0, VK_F12,
+         MOD_CONTROL | MOD_SHIFT, "MOD_WIN from the file is dropped"},
+        {'A', MOD_ALT, MAKEWORD('A', HOTKEYF_ALT), false, 0, 'A', MOD_ALT,
+         "Alt is a different bit in the control and comes back"},
+        {0x17B, MOD_CONTROL, MAKEWORD(0x7B, HOTKEYF_CONTROL), false, 0, 0x7B, MOD_CONTROL,
+         "only the low byte of the key code reaches the control"},
+        {VK_F12, MOD_CONTROL | MOD_SHIFT, MAKEWORD(VK_F12, HOTKEYF_CONTROL | HOTKEYF_SHIFT), true,
+         0, 0, 0, "a cleared control saves no hotkey"},
+        {VK_F12, MOD_CONTROL | MOD_SHIFT, MAKEWORD(VK_F12, HOTKEYF_CONTROL | HOTKEYF_SHIFT), true,
+         MAKEWORD(0, HOTKEYF_CONTROL), 0, MOD_CONTROL,
+         "modifiers without a key are saved, but nothing is registered"},
+        {0, 0, 0, true, MAKEWORD(VK_F12, 0), VK_F12, 0, "a key without modifiers"},
+        {0, 0, 0, true, MAKEWORD(VK_INSERT, HOTKEYF_CONTROL | HOTKEYF_EXT), VK_INSERT, MOD_CONTROL,
+         "HOTKEYF_EXT is dropped"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.catches);
+        app.phrases.clear();
+        Start("[DefStr]\r\nlen=1\r\nVK=" + std::to_string(row.loadedVk) +
+              "\r\nshift=" + std::to_string(row.loadedModifiers) + "\r\n0=one\r\n");
+        RunDialog({[&](HWND dialog) {
+            EXPECT_EQ(Hotkey(dialog), row.shown);
+            if (row.set) SetHotkey(dialog, row.value);
+            ConfirmWithFocusOnTheList(dialog);
+        }});
+        EXPECT_EQ(app.hotkeyVk, row.savedVk);
+        EXPECT_EQ(app.hotkeyModifiers, row.savedModifiers);
+        EXPECT_EQ(GetPrivateProfileIntA("DefStr", "VK", -1, "./vornick.ini"), row.savedVk);
+        EXPECT_EQ(GetPrivateProfileIntA("DefStr", "shift", -1, "./vornick.ini"),
+                  row.savedModifiers);
+        if (row.savedVk != 0) {
+            EXPECT_TRUE(Taken(row.savedModifiers, row.savedVk));
+        } else {
+            EXPECT_FALSE(MainWindowHadHotkey()) << "a hotkey is registered";
+        }
+        UnregisterHotKey(app.mainWindow, HOTKEY_ID);
+    }
+}
+
+TEST_F(SettingsDialogTest, SecondOpenWhileOpenDoesNothing) {
+    Start(FOUR_PHRASES);
+    RunDialog({[&](HWND dialog) {
+        g_script.nestedOpen = true;
+        OpenSettingsDialog();
+        g_script.nestedOpen = false;
+        EXPECT_EQ(g_script.nestedDialogs, 0) << "a second dialog was opened";
+        EXPECT_EQ(Dialogs().size(), 1u);
+        EXPECT_TRUE(app.dialogOpen) << "the second call cleared the flag of the first";
+        Command(dialog, IDCANCEL);
+    }});
+}
+
+TEST_F(SettingsDialogTest, FlagIsClearedWhenTheDialogCannotAppear) {
+    // A module without the template: DialogBoxParamA fails at once.
+    app.instance = GetModuleHandleA("kernel32.dll");
+    OpenSettingsDialog();
+    EXPECT_FALSE(app.dialogOpen);
+    // And the next call opens the dialog.
+    app.instance = GetModuleHandleA(nullptr);
+    RunDialog({[&](HWND dialog) { Command(dialog, IDCANCEL); }});
+}
+
+TEST_F(SettingsDialogTest, Cp932JapanesePhrasesPassThroughTheListUnchanged) {
+    ASSERT_EQ(GetACP(), 932u);
+    // "あいう" and a phrase ending in a double-byte character whose second
+    // byte is '\' (0x5C): "表".
+    const std::string a = "\x82\xA0\x82\xA2\x82\xA4", b = "x\x95\x5C";
+    Start("[DefStr]\r\nlen=2\r\nVK=0\r\nshift=0\r\n0=" + a + "\r\n1=" + b + "\r\n");
+    ASSERT_EQ(app.phrases, (PhraseList{a, b}));
+    RunDialog({[&](HWND dialog) {
+        EXPECT_EQ(ListItems(dialog), (std::vector<std::string>{a, b}));
+        SetEdit(b.c_str());
+        Command(dialog, IDC_ADD);
+        Select(0);
+        Command(dialog, IDC_DOWN);
+        ConfirmWithFocusOnTheList(dialog);
+    }});
+    EXPECT_EQ(app.phrases, (PhraseList{b, a, b}));
+    EXPECT_EQ(SectionEntries(),
+              (std::vector<std::string>{"len=3", "VK=0", "shift=0", "0=" + b, "1=" + a, "2=" + b}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        fprintf(stderr, "usage: dialog_tests PATH_OF_VORNICK_EXE\n");
+        return 2;
+    }
+    // A Linux path, as ctest passes it, is on Wine's drive Z:.
+    g_exePath = argv[1];
+    if (g_exePath[0] == '/') {
+        for (char& c : g_exePath) {
+            if (c == '/') c = '\\';
+        }
+        g_exePath = "Z:" + g_exePath;
+    }
+    // The hotkey control's class.
+    InitCommonControls();
+    return RUN_ALL_TESTS();
+}
