@@ -698,14 +698,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: dialog_tests PATH_OF_VORNICK_EXE\n");
         return 2;
     }
-    // A Linux path, as ctest passes it, is on Wine's drive Z:.
-    g_exePath = argv[1];
-    if (g_exePath[0] == '/') {
-        for (char& c : g_exePath) {
-            if (c == '/') c = '\\';
-        }
-        g_exePath = "Z:" + g_exePath;
-    }
+    g_exePath = WindowsPath(argv[1]);
     // The hotkey control's class.
     InitCommonControls();
     return RUN_ALL_TESTS();

@@ -16,5 +16,9 @@ private:
     std::string previous_;
 };
 
+// A Linux path, as ctest passes it, as a path on Wine's drive Z:; any other
+// path as it is.
+std::string WindowsPath(const std::string& path);
+
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -8,6 +8,8 @@
 //   paste [HEX]    PastePhrase() with the hex-encoded bytes, then state
 //   front [HWND]   gives the foreground to a window, by default to the main
 //                  window as the phrase menu does before it opens
+//   window         shows a second top-level window of the probe's own thread,
+//                  titled like the main window with " window" added
 //   tray           adds a notification-area icon on the main window
 //   clip           the clipboard's owner and its CF_TEXT bytes (hex)
 //   hold, release  opens the clipboard and keeps it open, closes it again
@@ -152,6 +154,17 @@ void RunCommand(const std::string& line) {
         HWND window = reinterpret_cast<HWND>(strtoul(argument.c_str(), nullptr, 16));
         SetForegroundWindow(window ? window : app.mainWindow);
         Reply(State());
+    } else if (command == "window") {
+        char title[256];
+        GetWindowTextA(app.mainWindow, title, sizeof title - 8);
+        lstrcatA(title, " window");
+        HWND window =
+            CreateWindowExA(0, "VornickPasteProbe", title, WS_OVERLAPPEDWINDOW, 620, 420, 300, 200,
+                            nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        ShowWindow(window, SW_SHOWNORMAL);
+        char reply[32];
+        snprintf(reply, sizeof reply, "window=%lx", Handle(window));
+        Reply(reply);
     } else if (command == "tray") {
         AddTrayIcon();
         Reply("ok");
