@@ -16,11 +16,11 @@ import subprocess
 import sys
 from pathlib import Path
 
-from harness import (VORNICK_EXE, WineProcess, activate, find_windows, menu_item_point,
-                     wait_until, window_geometry, winpath, xdotool)
-from test_program import (AWAY, dialog_point, dialogs, exit_through_tray_menu, open_dialog,
-                          open_phrase_submenu, tray_icon_count, tray_window, wait_menus,
-                          wait_no_menu)
+from harness import (AWAY, VORNICK_EXE, WineProcess, activate, dialogs, exit_through_tray_menu,
+                     find_windows, menu_item_point, open_dialog, open_phrase_submenu,
+                     tray_icon_count, tray_window, wait_menus, wait_no_menu, wait_until,
+                     window_geometry, winpath, xdotool)
+from test_program import dialog_point
 
 PHRASES = ['お世話になっております。', 'よろしくお願いいたします。', 'Best regards,',
            'vornick types this for you.']

@@ -184,7 +184,12 @@ class TargetApp:
                    f'"{self.title}" to hold {expected!r} (it holds {self.text()!r})')
 
     def activate(self):
+        """Activates the window and waits until Wine, too, has made it the
+        foreground window: Wine follows the X focus a moment later, and a
+        capture in between would record the window that had it before."""
         activate(self.window)
+        wait_until(lambda: self.report()['foreground'] == self.report()['hwnd'], 5,
+                   f'"{self.title}" to be the foreground window')
 
     def close(self):
         self.process.kill()
@@ -229,9 +234,36 @@ class DesktopTestCase(unittest.TestCase):
             print(f'\nscreenshot of the failure: {path}')
 
 
+# A point of the empty desktop, away from every window.
+AWAY = (900, 700)
+
+# The tray menu: the phrase submenu, the settings command, the exit command.
+TRAY_ITEMS = 3
+TRAY_PHRASES, TRAY_SETTINGS, TRAY_EXIT = range(TRAY_ITEMS)
+
+
+def is_override_redirect(window):
+    info = subprocess.run(['xwininfo', '-id', str(window)], capture_output=True, text=True).stdout
+    return 'Override Redirect State: yes' in info
+
+
 def popup_menus():
-    """Mapped popup menu windows of vornick, as X window ids."""
-    return mapped_windows_of('vornick.exe')
+    """vornick's popup menus on screen, topmost first. Menus are the only
+    windows of the program that the window manager does not manage, which
+    tells them from the settings dialog."""
+    return [w for w in mapped_windows_of('vornick.exe') if is_override_redirect(w)]
+
+
+def wait_menus(count, what):
+    """vornick's menus, once exactly `count` of them are on screen."""
+    def menus():
+        found = popup_menus()
+        return found if len(found) == count else None
+    return wait_until(menus, 10, what)
+
+
+def wait_no_menu():
+    wait_until(lambda: not popup_menus(), 10, 'the menus to close')
 
 
 def menu_item_point(menu_window, index, count):
@@ -240,6 +272,17 @@ def menu_item_point(menu_window, index, count):
     x, y, width, height = window_geometry(menu_window)
     item_height = (height - 6) / count
     return x + width // 2, int(y + 3 + item_height * index + item_height / 2)
+
+
+def dialogs():
+    """The settings dialogs on screen. Their caption holds "Version" in
+    every code page."""
+    return find_windows('Version', only_visible=True)
+
+
+def click(point, button=1, repeat=1):
+    xdotool('mousemove', *point)
+    xdotool('click', '--repeat', repeat, '--delay', 80, button)
 
 
 def write_ini(folder, text=None, data=None):
@@ -252,28 +295,142 @@ def write_ini(folder, text=None, data=None):
     return path
 
 
-class Vornick:
-    """The real vornick.exe, started in a folder of its own."""
+def read_ini(path):
+    """The entries of the file's [DefStr] section, keys as written."""
+    entries = {}
+    for line in Path(path).read_bytes().decode('cp1252').splitlines():
+        if '=' in line and not line.startswith('['):
+            key, value = line.split('=', 1)
+            entries[key] = value
+    return entries
 
-    TRAY_TITLE = '^Wine System Tray$'
+
+# Wine 8.0 shows the notification area as its own "Wine System Tray" window
+# when the display has no XEmbed tray. It hides the window when it holds no
+# icon, and drops the icons of windows that no longer exist.
+TRAY_TITLE = '^Wine System Tray$'
+
+
+def tray_window():
+    windows = find_windows(TRAY_TITLE, only_visible=True)
+    return windows[0] if windows else None
+
+
+def tray_icon_count():
+    """How many icons Wine's tray window shows (0 when it is hidden), counted
+    on a grab of its pixels: each icon is a block of non-background columns."""
+    tray = tray_window()
+    if tray is None:
+        return 0
+    grab = subprocess.run(['import', '-window', str(tray), '-depth', '8', 'ppm:-'],
+                          capture_output=True, timeout=30).stdout
+    header = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', grab)
+    if not header:
+        return 0  # the window went away while it was grabbed
+    width, height = int(header.group(1)), int(header.group(2))
+    pixels = grab[header.end():]
+    background = pixels[0:3]  # the top-left corner is outside every icon cell
+
+    def busy(x):
+        return any(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3] != background
+                   for y in range(height))
+
+    # Icons are 16 pixels wide in cells of about 20; a gap of 3 or more
+    # background columns separates two icons.
+    count, gap = 0, 3
+    for x in range(width):
+        if busy(x):
+            if gap >= 3:
+                count += 1
+            gap = 0
+        else:
+            gap += 1
+    return count
+
+
+def tip_showing():
+    """Whether the tray shows an icon's tip: a window of Wine's desktop
+    process that the window manager does not manage."""
+    return any(is_override_redirect(w) for w in mapped_windows_of('explorer.exe'))
+
+
+def icon_point(tray):
+    """The middle of the tray's first icon cell (16 pixels of icon, 2 of border)."""
+    x, y, _, height = window_geometry(tray)
+    return x + 10, y + height // 2
+
+
+def point_at_icon(tray):
+    """Moves the mouse to the first icon of the tray and rests there until
+    the icon's tip shows, as a user does: the tip shows that the icon has had
+    the mouse move, so the program has captured the foreground window before
+    any click follows."""
+    xdotool('mousemove', *AWAY)
+    wait_until(lambda: not tip_showing(), 10, 'the icon tip to go')
+    # Wine learns where the mouse is only from moves over its own windows.
+    # Crossing the tray's empty end on the way makes sure the icon sees a
+    # move even when the pointer was last on the same point of the icon.
+    x, y, width, height = window_geometry(tray)
+    xdotool('mousemove', x + width - 4, y + height // 2)
+    xdotool('mousemove', *icon_point(tray))
+    wait_until(tip_showing, 10, "the icon's tip")
+
+
+def open_tray_menu(tray):
+    point_at_icon(tray)
+    xdotool('click', 3)
+    return wait_menus(1, 'the tray menu')[0]
+
+
+def open_phrase_submenu(tray):
+    """Opens the tray menu and, by resting on its first item, the phrase
+    submenu; returns (tray menu, submenu)."""
+    tray_menu = open_tray_menu(tray)
+    xdotool('mousemove', *menu_item_point(tray_menu, TRAY_PHRASES, TRAY_ITEMS))
+    menus = wait_menus(2, 'the phrase submenu beside the tray menu')
+    return tray_menu, next(m for m in menus if m != tray_menu)
+
+
+def open_dialog(tray):
+    click(icon_point(tray), repeat=2)
+    return wait_until(lambda: (dialogs() or [None])[0], 10, 'the settings dialog')
+
+
+def exit_through_tray_menu(tray):
+    tray_menu = open_tray_menu(tray)
+    click(menu_item_point(tray_menu, TRAY_EXIT, TRAY_ITEMS))
+
+
+class Vornick:
+    """The real vornick.exe, started in a folder of its own, and what a user
+    does with its icon and menus."""
 
     def __init__(self, case, ini=None, cwd=None, env=None, wait_for_icon=True):
         self.cwd = Path(cwd or case.workdir)
         if ini is not None:
             write_ini(self.cwd, ini)
         self.process = case.start(VORNICK_EXE, cwd=self.cwd, env=env)
+        self.tray = None
         if wait_for_icon:
-            self.tray = wait_until(self.tray_window, 15, "Wine's system tray with vornick's icon")
+            self.tray = wait_until(tray_window, 15, "Wine's system tray with vornick's icon")
 
-    @staticmethod
-    def tray_window():
-        windows = find_windows(Vornick.TRAY_TITLE, only_visible=True)
-        return windows[0] if windows else None
+    def icon_point(self):
+        return icon_point(self.tray)
 
-    def icon_point(self, index=0):
-        """Root coordinates of the middle of the index-th icon of the tray."""
-        x, y, _, height = window_geometry(self.tray)
-        return x + 8 + 16 * index + 2 * index, y + height // 2
+    def point_at_icon(self):
+        point_at_icon(self.tray)
+
+    def open_tray_menu(self):
+        return open_tray_menu(self.tray)
+
+    def open_phrase_submenu(self):
+        return open_phrase_submenu(self.tray)
+
+    def open_dialog(self):
+        return open_dialog(self.tray)
+
+    def exit_through_tray_menu(self):
+        exit_through_tray_menu(self.tray)
 
     def open_phrase_menu(self, target, key='ctrl+shift+F12', at=(600, 400)):
         """Activates the target, presses the hotkey with the mouse at `at`,
@@ -281,7 +438,7 @@ class Vornick:
         target.activate()
         xdotool('mousemove', *at)
         xdotool('key', key)
-        return wait_until(lambda: (popup_menus() or [None])[0], 5, 'the phrase menu')
+        return wait_menus(1, 'the phrase menu')[0]
 
     def pick(self, menu_window, index, count):
         xdotool('mousemove', *menu_item_point(menu_window, index, count))

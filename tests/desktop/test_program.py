@@ -7,14 +7,12 @@ window's pixels: each icon is a block of non-background columns. Wine hides
 the window when it holds no icon, and drops the icons of windows that no
 longer exist, so every test waits for an empty tray before it starts.
 """
-import re
-import subprocess
 import unittest
-from pathlib import Path
 
-from harness import (VORNICK_EXE, DesktopTestCase, Vornick, activate, find_windows,
-                     mapped_windows_of, menu_item_point, stays, wait_until, window_geometry,
-                     winpath, write_ini, xdotool)
+from harness import (AWAY, VORNICK_EXE, DesktopTestCase, Vornick, activate, click, dialogs,
+                     find_windows, popup_menus, read_ini, stays, tray_icon_count, tray_window,
+                     wait_menus, wait_no_menu, wait_until, window_geometry, winpath, write_ini,
+                     xdotool)
 
 INI = """[DefStr]
 len=3
@@ -27,13 +25,6 @@ shift=6
 
 PHRASES = ['alpha', 'beta', 'gamma']
 
-# A point of the empty desktop, away from every window.
-AWAY = (900, 700)
-
-# The tray menu: the phrase submenu, the settings command, the exit command.
-TRAY_ITEMS = 3
-TRAY_PHRASES, TRAY_SETTINGS, TRAY_EXIT = range(TRAY_ITEMS)
-
 # The settings dialog's size and some of its controls, in dialog units: the
 # template's layout, which the tests turn into screen points.
 DIALOG_UNITS = (243, 196)
@@ -44,66 +35,6 @@ DIALOG_OK = (215, 14)
 DIALOG_EDGE = 2
 
 
-def tray_window():
-    windows = find_windows(Vornick.TRAY_TITLE, only_visible=True)
-    return windows[0] if windows else None
-
-
-def tray_icon_count():
-    """How many icons Wine's tray window shows; 0 when it is hidden."""
-    tray = tray_window()
-    if tray is None:
-        return 0
-    grab = subprocess.run(['import', '-window', str(tray), '-depth', '8', 'ppm:-'],
-                          capture_output=True, timeout=30).stdout
-    header = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', grab)
-    if not header:
-        return 0  # the window went away while it was grabbed
-    width, height = int(header.group(1)), int(header.group(2))
-    pixels = grab[header.end():]
-    background = pixels[0:3]  # the top-left corner is outside every icon cell
-
-    def busy(x):
-        return any(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3] != background
-                   for y in range(height))
-
-    # Icons are 16 pixels wide in cells of about 20; a gap of 3 or more
-    # background columns separates two icons.
-    count, gap = 0, 3
-    for x in range(width):
-        if busy(x):
-            if gap >= 3:
-                count += 1
-            gap = 0
-        else:
-            gap += 1
-    return count
-
-
-def tip_showing():
-    """Whether the tray shows an icon's tip: a window of Wine's desktop
-    process that the window manager does not manage."""
-    return any(is_override_redirect(w) for w in mapped_windows_of('explorer.exe'))
-
-
-def is_override_redirect(window):
-    info = subprocess.run(['xwininfo', '-id', str(window)], capture_output=True, text=True).stdout
-    return 'Override Redirect State: yes' in info
-
-
-def open_menus():
-    """vornick's popup menus on screen, topmost first. Menus are the only
-    windows of the program that the window manager does not manage, which
-    tells them from the settings dialog."""
-    return [w for w in mapped_windows_of('vornick.exe') if is_override_redirect(w)]
-
-
-def dialogs():
-    """The settings dialogs on screen. Their caption holds "Version" in
-    every code page."""
-    return find_windows('Version', only_visible=True)
-
-
 def dialog_point(dialog, units):
     """Screen point of a position given in the dialog's units."""
     x, y, width, height = window_geometry(dialog)
@@ -111,80 +42,6 @@ def dialog_point(dialog, units):
     scale_y = (height - 2 * DIALOG_EDGE) / DIALOG_UNITS[1]
     return (int(x + DIALOG_EDGE + units[0] * scale_x),
             int(y + DIALOG_EDGE + units[1] * scale_y))
-
-
-def click(point, button=1, repeat=1):
-    xdotool('mousemove', *point)
-    xdotool('click', '--repeat', repeat, '--delay', 80, button)
-
-
-def read_ini(path):
-    """The entries of the file's [DefStr] section, keys as written."""
-    entries = {}
-    for line in Path(path).read_bytes().decode('cp1252').splitlines():
-        if '=' in line and not line.startswith('['):
-            key, value = line.split('=', 1)
-            entries[key] = value
-    return entries
-
-
-def wait_menus(count, what):
-    """vornick's menus, once exactly `count` of them are on screen."""
-    def menus():
-        found = open_menus()
-        return found if len(found) == count else None
-    return wait_until(menus, 10, what)
-
-
-def wait_no_menu():
-    wait_until(lambda: not open_menus(), 10, 'the menus to close')
-
-
-def point_at_icon(tray):
-    """Moves the mouse to the first icon of the tray and rests there until
-    the icon's tip shows, as a user does: the tip shows that the icon has had
-    the mouse move, so the program has captured the foreground window before
-    any click follows."""
-    xdotool('mousemove', *AWAY)
-    wait_until(lambda: not tip_showing(), 10, 'the icon tip to go')
-    # Wine learns where the mouse is only from moves over its own windows.
-    # Crossing the tray's empty end on the way makes sure the icon sees a
-    # move even when the pointer was last on the same point of the icon.
-    x, y, width, height = window_geometry(tray)
-    xdotool('mousemove', x + width - 4, y + height // 2)
-    xdotool('mousemove', *icon_point(tray))
-    wait_until(tip_showing, 10, "the icon's tip")
-
-
-def icon_point(tray):
-    """The middle of the first icon's cell (16 pixels of icon, 2 of border)."""
-    x, y, _, height = window_geometry(tray)
-    return x + 10, y + height // 2
-
-
-def open_tray_menu(tray):
-    point_at_icon(tray)
-    xdotool('click', 3)
-    return wait_menus(1, 'the tray menu')[0]
-
-
-def open_phrase_submenu(tray):
-    """Opens the tray menu and, by resting on its first item, the phrase
-    submenu; returns (tray menu, submenu)."""
-    tray_menu = open_tray_menu(tray)
-    xdotool('mousemove', *menu_item_point(tray_menu, TRAY_PHRASES, TRAY_ITEMS))
-    menus = wait_menus(2, 'the phrase submenu beside the tray menu')
-    return tray_menu, next(m for m in menus if m != tray_menu)
-
-
-def open_dialog(tray):
-    click(icon_point(tray), repeat=2)
-    return wait_until(lambda: (dialogs() or [None])[0], 10, 'the settings dialog')
-
-
-def exit_through_tray_menu(tray):
-    tray_menu = open_tray_menu(tray)
-    click(menu_item_point(tray_menu, TRAY_EXIT, TRAY_ITEMS))
 
 
 class ProgramTestCase(DesktopTestCase):
@@ -205,30 +62,18 @@ class ProgramTestCase(DesktopTestCase):
                    f'the foreground to be a "{window_class}" window '
                    f'(it is "{target.report()["foreground_class"]}")')
 
-    def activate(self, target):
-        """Activates the target and waits until Wine, too, has made it the
-        foreground window: Wine follows the X focus a moment later, and a
-        capture in between would record the window that had it before."""
-        target.activate()
-        wait_until(lambda: target.report()['foreground'] == target.report()['hwnd'], 5,
-                   f'"{target.title}" to be the foreground window')
-
-    def open_phrase_menu(self, vornick, target, at=(600, 400)):
-        self.activate(target)
-        return vornick.open_phrase_menu(target, at=at)
-
     def point_at_icon(self, vornick, target):
         """The mouse leaves the target, which has the foreground, for the icon."""
-        self.activate(target)
-        point_at_icon(vornick.tray)
+        target.activate()
+        vornick.point_at_icon()
 
     def open_tray_menu(self, vornick, target):
-        self.activate(target)
-        return open_tray_menu(vornick.tray)
+        target.activate()
+        return vornick.open_tray_menu()
 
     def open_phrase_submenu(self, vornick, target):
-        self.activate(target)
-        return open_phrase_submenu(vornick.tray)[1]
+        target.activate()
+        return vornick.open_phrase_submenu()[1]
 
 
 class HotkeyTest(ProgramTestCase):
@@ -237,7 +82,7 @@ class HotkeyTest(ProgramTestCase):
         vornick = self.start_vornick()
         target = self.start_target('Hotkey target', 'hello world', sel=(6, 11))
 
-        menu = self.open_phrase_menu(vornick, target, at=(600, 400))
+        menu = vornick.open_phrase_menu(target, at=(600, 400))
         x, y, _, _ = window_geometry(menu)
         self.assertEqual((x, y), (600, 400), 'the menu opens with its corner at the cursor')
         vornick.pick(menu, 2, len(PHRASES))
@@ -258,7 +103,7 @@ class HotkeyTest(ProgramTestCase):
         vornick = self.start_vornick(ini=None, env=japanese)
         target = self.start_target('Japanese target', '', env=japanese)
 
-        menu = self.open_phrase_menu(vornick, target)
+        menu = vornick.open_phrase_menu(target)
         vornick.pick(menu, 0, 1)
         target.wait_for_text(phrase)
 
@@ -266,10 +111,10 @@ class HotkeyTest(ProgramTestCase):
         vornick = self.start_vornick(INI.replace('VK=123', 'VK=0'))
         target = self.start_target('No hotkey target', 'x')
 
-        self.activate(target)
+        target.activate()
         xdotool('mousemove', 600, 400)
         xdotool('key', 'ctrl+shift+F12')
-        self.assertTrue(stays(lambda: not open_menus(), 1.5), 'VK=0 registers no hotkey')
+        self.assertTrue(stays(lambda: not popup_menus(), 1.5), 'VK=0 registers no hotkey')
 
         submenu = self.open_phrase_submenu(vornick, target)
         vornick.pick(submenu, 0, len(PHRASES))
@@ -287,7 +132,7 @@ class HotkeyTest(ProgramTestCase):
         for opened_by in ('hotkey', 'tray'):
             with self.subTest(opened_by=opened_by):
                 if opened_by == 'hotkey':
-                    self.open_phrase_menu(vornick, target)
+                    vornick.open_phrase_menu(target)
                 else:
                     self.open_tray_menu(vornick, target)
                 self.wait_foreground(target, 'vornick')
@@ -307,7 +152,7 @@ class TrayTest(ProgramTestCase):
 
         submenu = self.open_phrase_submenu(vornick, target)
         x = window_geometry(submenu)[0]
-        tray_x = window_geometry(next(m for m in open_menus() if m != submenu))[0]
+        tray_x = window_geometry(next(m for m in popup_menus() if m != submenu))[0]
         self.assertGreater(x, tray_x, 'the phrase submenu opens beside the tray menu')
         vornick.pick(submenu, 1, len(PHRASES))
 
@@ -324,7 +169,7 @@ class TrayTest(ProgramTestCase):
         xdotool('click', 1)
         # The hidden window takes the foreground, and nothing gives it back.
         self.wait_foreground(target, 'vornick')
-        self.assertTrue(stays(lambda: not open_menus() and not dialogs(), 1.5))
+        self.assertTrue(stays(lambda: not popup_menus() and not dialogs(), 1.5))
         self.assertEqual(target.report()['foreground_class'], 'vornick')
 
     def test_second_copy_exits_with_zero_and_adds_no_icon(self):
@@ -335,7 +180,7 @@ class TrayTest(ProgramTestCase):
         self.assertEqual(tray_icon_count(), 1)
 
         target = self.start_target('First copy target', '')
-        menu = self.open_phrase_menu(vornick, target)
+        menu = vornick.open_phrase_menu(target)
         vornick.pick(menu, 0, len(PHRASES))
         target.wait_for_text('alpha')
 
@@ -345,9 +190,9 @@ class TrayTest(ProgramTestCase):
                 vornick = self.start_vornick()
                 target = self.start_target(f'Exit target {dialog_open}', '')
                 if dialog_open:
-                    open_dialog(vornick.tray)
-                self.activate(target)
-                exit_through_tray_menu(vornick.tray)
+                    vornick.open_dialog()
+                target.activate()
+                vornick.exit_through_tray_menu()
                 self.assertEqual(vornick.wait_exit(15), 0)
                 # Wine also drops an icon whose window is gone, so this shows
                 # that the icon goes, not which of the two removed it.
@@ -363,11 +208,11 @@ class SettingsTest(ProgramTestCase):
         target = self.start_target('Settings target', 'say ', sel=(4, 4))
 
         self.point_at_icon(vornick, target)
-        dialog = open_dialog(vornick.tray)
+        dialog = vornick.open_dialog()
         wait_until(lambda: target.report()['foreground_class'] == '#32770', 5,
                    'the dialog to be the foreground window')
         dialog_hwnd = target.report()['foreground']
-        click(icon_point(vornick.tray), repeat=2)
+        click(vornick.icon_point(), repeat=2)
         wait_until(lambda: target.report()['foreground'] != dialog_hwnd, 5,
                    'the dialog to lose the foreground')
         # The dialog losing the foreground shows that the second double click
@@ -384,8 +229,8 @@ class SettingsTest(ProgramTestCase):
         self.assertEqual(entries, {'len': '4', 'VK': '123', 'shift': '6', '0': 'alpha',
                                    '1': 'beta', '2': 'gamma', '3': 'delta'})
 
-        menu = self.open_phrase_menu(vornick, target)
-        self.assertEqual(len(open_menus()), 1)
+        menu = vornick.open_phrase_menu(target)
+        self.assertEqual(len(popup_menus()), 1)
         vornick.pick(menu, 3, 4)
         target.wait_for_text('say delta')
 
@@ -397,7 +242,7 @@ class SettingsTest(ProgramTestCase):
             '[DefStr]\nlen=2\nVK=123\nshift=6\n0=from the other folder\n1=second\n', cwd=other)
         target = self.start_target('Folder target', '')
 
-        menu = self.open_phrase_menu(vornick, target)
+        menu = vornick.open_phrase_menu(target)
         vornick.pick(menu, 0, 2)
         target.wait_for_text('from the other folder')
 
