@@ -3,7 +3,7 @@
 // hotkey on a hidden window and, on the hotkey, shows a popup menu with the
 // same items at the cursor. A picked item is put on the clipboard and Ctrl+V
 // is typed into the window that was in front before the menu. No tray icon,
-// no dialog, no focus or selection restore.
+// no dialog, no focus or selection restore of its own.
 //
 //   bench_baseline.exe    (window class "vornick bench baseline")
 #include <windows.h>
@@ -53,6 +53,10 @@ void Paste(const char* text) {
     CloseClipboard();
     if (!g_previous) return;
     SetForegroundWindow(g_previous);
+    // The activation reaches the other application as a message: let it be
+    // handled (its focus set again) before the keys arrive.
+    DWORD_PTR result;
+    SendMessageTimeoutA(g_previous, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &result);
     keybd_event(VK_CONTROL, 0, 0, 0);
     keybd_event('V', 0, 0, 0);
     keybd_event('V', 0, KEYEVENTF_KEYUP, 0);

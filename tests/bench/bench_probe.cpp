@@ -53,9 +53,10 @@ long CountGdiTableEntries(HANDLE process) {
         return -1;
     DWORD table = 0;
     SIZE_T read = 0;
-    if (!ReadProcessMemory(process, static_cast<char*>(static_cast<void*>(basic.PebBaseAddress)) +
-                                        PEB_GDI_TABLE_OFFSET,
-                           &table, sizeof table, &read) ||
+    if (!ReadProcessMemory(
+            process,
+            static_cast<char*>(static_cast<void*>(basic.PebBaseAddress)) + PEB_GDI_TABLE_OFFSET,
+            &table, sizeof table, &read) ||
         !table)
         return -1;
     static GdiHandleEntry entries[GDI_TABLE_ENTRIES];
@@ -108,8 +109,8 @@ int PrintGuiResources(const char* windowClass) {
     DWORD userError = GetLastError();
     long gdiTable = CountGdiTableEntries(process);
     CloseHandle(process);
-    printf("pid=%lu gdi=%lu gdi_error=%lu user=%lu user_error=%lu gdi_table=%ld windows=%ld\n",
-           pid, gdi, gdiError, user, userError, gdiTable, CountWindows(pid));
+    printf("pid=%lu gdi=%lu gdi_error=%lu user=%lu user_error=%lu gdi_table=%ld windows=%ld\n", pid,
+           gdi, gdiError, user, userError, gdiTable, CountWindows(pid));
     return 0;
 }
 

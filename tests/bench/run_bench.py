@@ -146,11 +146,9 @@ class Desk:
         subprocess.run(['xdotool', 'windowactivate', '--sync', str(self.target)],
                        capture_output=True, timeout=30)
         x, y, width, height = self.x.geometry(self.target)
-        # Blank client area below the edit box: the menu opens at the right
-        # end, a click at the left end closes a menu without moving the caret.
-        self.home = (x + width - 30, y + height - 15)
-        self.aside = (x + 30, y + height - 15)
-        self.x.move(*self.home)
+        # The menu opens at the pointer: on the blank client area below the
+        # edit box, where Wine sees the pointer (it is over one of its windows).
+        self.x.move(x + width - 30, y + height - 15)
 
     def target_state(self):
         match = re.match(re.escape(TARGET_TITLE) + r' (\d+) (.*)$', self.x.name(self.target))
@@ -166,27 +164,20 @@ class Desk:
             return None, None
         return menu.window, (menu.time - pressed) * 1000
 
-    def close_menu(self, menu):
-        self.x.move(*self.aside)
-        self.x.click()
-        self.x.wait_unmapped(menu, 5)
-
     def warm_up(self, program, limit=30.0):
-        """Waits until the program answers its hotkey (it has registered it)."""
+        """Waits until the program answers its hotkey (it has registered it),
+        and makes one pick. A menu is only ever closed by a pick: under Wine
+        a click beside it reaches the other application, not the menu."""
         deadline = time.monotonic() + limit
         while time.monotonic() < deadline:
             menu, _ = self.open_menu(program, timeout=1.0)
             if menu:
-                self.close_menu(menu)
-                return True
+                return self.pick(menu, 0)[1] is not None
         return False
 
-    def cycle(self, program, index):
-        """Hotkey, pick of phrase `index`, paste. Returns (hotkey ms, pick ms),
-        with None for a step that did not happen within its time limit."""
-        menu, hotkey_ms = self.open_menu(program)
-        if not menu:
-            return None, None
+    def pick(self, menu, index):
+        """Clicks item `index` of the menu; (flush time of the click, time the
+        target's title showed the paste) or (click time, None)."""
         x, y, width, height = self.x.geometry(menu)
         item = (height - 6) / len(PHRASES)
         self.x.move(x + width // 2, y + 3 + item * index + item / 2)
@@ -195,13 +186,26 @@ class Desk:
         expected = f'{TARGET_TITLE} {length} {tail}'
         clicked = self.x.click()
         title, landed = self.x.wait_name(self.target, lambda name: name == expected, 10)
-        self.x.wait_unmapped(menu, 5)
+        if self.x.wait_unmapped(menu, 5) is None:
+            # The click missed the item: close the menu with another pick.
+            self.x.click()
+            self.x.wait_unmapped(menu, 5)
+            title = None
         if title is None:
             # Carry on from what the target holds now.
             self.length, self.tail = self.target_state()
-            return hotkey_ms, None
+            return clicked, None
         self.length, self.tail = length, tail
-        return hotkey_ms, (landed - clicked) * 1000
+        return clicked, landed
+
+    def cycle(self, program, index):
+        """Hotkey, pick of phrase `index`, paste. Returns (hotkey ms, pick ms),
+        with None for a step that did not happen within its time limit."""
+        menu, hotkey_ms = self.open_menu(program)
+        if not menu:
+            return None, None
+        clicked, landed = self.pick(menu, index)
+        return hotkey_ms, (landed - clicked) * 1000 if landed else None
 
 
 class Row:
@@ -216,16 +220,18 @@ def fmt(value, unit):
     if value is None:
         return '-'
     if unit == 'ms':
-        return f'{value:.3f}' if value < 1 else f'{value:.1f}' if value < 100 else f'{value:.0f}'
+        return '0' if value == 0 else f'{value:.3f}' if value < 1 else f'{value:.1f}' if value < 100 else f'{value:.0f}'
     if isinstance(value, float) and not value.is_integer():
         return f'{value:.1f}'
     return f'{int(value):,}'
 
 
 def print_table(rows, machine):
+    """One Markdown table; the rows' notes follow it as numbered footnotes."""
     head = ['Figure', 'Unit', 'n', 'Median', 'p95', 'Baseline', 'Baseline median',
             'Baseline p95', 'Ratio']
     lines = ['| ' + ' | '.join(head) + ' |', '|' + '---|' * len(head)]
+    notes = []
     for row in rows:
         values, baseline = row.values, row.baseline
         median = statistics.median(values) if values else None
@@ -233,8 +239,12 @@ def print_table(rows, machine):
         ratio = row.ratio
         if ratio is None and median is not None and base_median:
             ratio = median / base_median
-        cells = [row.figure + (f' ({row.note})' if row.note else ''), row.unit, str(len(values)),
-                 fmt(median, row.unit), fmt(percentile(values, 0.95) if values else None, row.unit),
+        figure = row.figure
+        if row.note:
+            notes.append(row.note)
+            figure += f' [{len(notes)}]'
+        cells = [figure, row.unit, str(len(values)), fmt(median, row.unit),
+                 fmt(percentile(values, 0.95) if values else None, row.unit),
                  row.baseline_name or '-', fmt(base_median, row.unit),
                  fmt(percentile(baseline, 0.95) if baseline else None, row.unit),
                  f'{ratio:.2f}' if ratio is not None else '-']
@@ -243,6 +253,9 @@ def print_table(rows, machine):
     print(machine)
     print()
     print('\n'.join(lines))
+    print()
+    for number, note in enumerate(notes, 1):
+        print(f'[{number}] {note}')
 
 
 def machine_line(load_start):
@@ -277,11 +290,16 @@ def measure_latency(wine, desk, vornick_dir, presses, rows):
             wine.close(window_class, process)
     (hotkey, pick), (base_hotkey, base_pick) = (samples['vornick.exe'],
                                                  samples['bench_baseline.exe'])
-    missed = 2 * presses - len(hotkey) - len(pick)
-    rows.append(Row('Hotkey to phrase menu on screen', 'ms', hotkey, 'minimal hotkey+menu program',
-                    base_hotkey))
-    rows.append(Row('Pick to phrase in the target', 'ms', pick, 'minimal program: clipboard+Ctrl+V',
-                    base_pick, note=f'{missed} missed' if missed else ''))
+    missed = {program: 2 * presses - len(a) - len(b) for program, (a, b) in samples.items()}
+    rows.append(Row('Hotkey to phrase menu on screen', 'ms', hotkey, 'bench_baseline.exe',
+                    base_hotkey, note=(
+                        'XTEST key press flushed to MapNotify of the menu window, one Xlib '
+                        'connection for both; baseline: the same hotkey and menu, nothing else')))
+    rows.append(Row('Pick to phrase in the target', 'ms', pick, 'bench_baseline.exe', base_pick,
+                    note=('XTEST click flushed to PropertyNotify of the target title that shows '
+                          'the pasted text; baseline: clipboard, SetForegroundWindow, Ctrl+V; '
+                          f'steps that timed out: vornick {missed["vornick.exe"]}, baseline '
+                          f'{missed["bench_baseline.exe"]}')))
 
 
 def measure_start(wine, desk, vornick_dir, starts, rows):
@@ -307,8 +325,10 @@ def measure_start(wine, desk, vornick_dir, starts, rows):
         if window:
             notepad.append((window.time - spawned) * 1000)
         wine.close('Notepad', process)
-    rows.append(Row('Start to tray icon present', 'ms', times, "Wine's notepad: start to window",
-                    notepad))
+    rows.append(Row('Start to tray icon present', 'ms', times, "Wine's notepad", notepad,
+                    note=('spawn of `wine vornick.exe` to MapNotify of Wine\'s tray window, '
+                          'which is hidden while it holds no icon; baseline: spawn of notepad '
+                          'to MapNotify of its window')))
 
 
 def settle(pids, limit=15.0):
@@ -351,14 +371,14 @@ def measure_idle(wine, desk, dirs, idle_seconds, rows):
     wine.close('Notepad', notepad)
 
     rows.append(Row('Resident memory, 10 phrases', 'KiB', rss10, "Wine's notepad idle",
-                    rss_notepad))
+                    rss_notepad, note='VmRSS of /proc/PID/status, sampled every second'))
     rows.append(Row('Resident memory, 1000 phrases', 'KiB', rss1000, "Wine's notepad idle",
                     rss_notepad))
     vornick_cpu, notepad_cpu = cpu_end[0] - cpu_start[0], cpu_end[1] - cpu_start[1]
     rows.append(Row(f'CPU time over {idle_seconds} idle seconds', 'ms', [vornick_cpu],
                     "Wine's notepad idle", [notepad_cpu],
                     ratio=vornick_cpu / notepad_cpu if notepad_cpu else None,
-                    note=f'resolution {CLOCK_TICK_MS:.0f} ms'))
+                    note=f'utime + stime of /proc/PID/stat, in ticks of {CLOCK_TICK_MS:.0f} ms'))
 
 
 def measure_settings(wine, min_runs, budget, rows):
@@ -368,21 +388,28 @@ def measure_settings(wine, min_runs, budget, rows):
                              str(budget)], cwd=folder, capture_output=True, text=True,
                             timeout=3600)
     times = {}
-    for op, count, ms in re.findall(r'^settings (\w+) (\d+) ([\d.]+)', result.stdout, re.M):
+    for op, count, ms in re.findall(r'^settings ([\w-]+) (\d+) ([\d.]+)', result.stdout, re.M):
         times.setdefault((op, int(count)), []).append(float(ms))
     failed = re.findall(r'^check .* FAILED.*$', result.stdout, re.M)
     for line in failed:
         log(line)
-    names = {'load': 'LoadSettings', 'save': 'SaveSettings', 'rebuild': 'RebuildPhraseMenu'}
-    for op in ('load', 'save', 'rebuild'):
+    names = {'load': 'LoadSettings', 'save-new': 'SaveSettings into a new file',
+             'save-same': 'SaveSettings of the same list again', 'rebuild': 'RebuildPhraseMenu'}
+    for op in names:
         previous = None
         for count in sorted(c for o, c in times if o == op):
             values = times[(op, count)]
             growth = (statistics.median(values) / statistics.median(times[(op, previous)])
                       if previous else None)
+            note = ''
+            if not rows[-1].figure.startswith(('Load', 'Save', 'Rebuild')):
+                note = ('bench_settings.exe, in-process, QueryPerformanceCounter; the baseline '
+                        'of each size is the size before it, and the ratio the growth; '
+                        + ('all loads and menus checked' if not failed else 'CHECKS FAILED'))
             rows.append(Row(f'{names[op]}, {count:,} phrases', 'ms', values,
                             f'{previous:,} phrases' if previous else '',
-                            times[(op, previous)] if previous else None, ratio=growth))
+                            times[(op, previous)] if previous else None, ratio=growth,
+                            note=note))
             previous = count
 
 

@@ -162,7 +162,6 @@ class XWatch:
         self.fd = _x11.XConnectionNumber(self.display)
         self.wm_name = _x11.XInternAtom(self.display, b'WM_NAME', False)
         self.net_wm_name = _x11.XInternAtom(self.display, b'_NET_WM_NAME', False)
-        self.watched = set()
         _x11.XSelectInput(self.display, self.root, SubstructureNotifyMask)
         # Client windows that exist already (the target, the tray...).
         for window in self._top_level_clients():
@@ -196,9 +195,9 @@ class XWatch:
         return windows
 
     def _watch(self, window):
-        if window not in self.watched:
-            self.watched.add(window)
-            _x11.XSelectInput(self.display, window, StructureNotifyMask | PropertyChangeMask)
+        # Selected again for every new window: the server reuses the ids of
+        # windows that a finished client had.
+        _x11.XSelectInput(self.display, window, StructureNotifyMask | PropertyChangeMask)
 
     def program(self, window):
         """The res_name of WM_CLASS: under Wine the .exe's file name."""

@@ -16,17 +16,13 @@ import subprocess
 import sys
 from pathlib import Path
 
-from harness import (AWAY, VORNICK_EXE, WineProcess, activate, dialogs, exit_through_tray_menu,
-                     find_windows, menu_item_point, open_dialog, open_phrase_submenu,
-                     tray_icon_count, tray_window, wait_menus, wait_no_menu, wait_until,
-                     window_geometry, winpath, xdotool)
-from test_program import dialog_point
+from harness import (AWAY, DIALOG_CANCEL, VORNICK_EXE, WineProcess, activate, dialog_point, dialogs,
+                     exit_through_tray_menu, find_windows, menu_item_point, open_dialog,
+                     open_phrase_submenu, tray_icon_count, tray_window, wait_menus, wait_no_menu,
+                     wait_until, window_geometry, winpath, xdotool)
 
 PHRASES = ['お世話になっております。', 'よろしくお願いいたします。', 'Best regards,',
            'vornick types this for you.']
-
-# The dialog's Cancel button, in dialog units.
-DIALOG_CANCEL = (216, 33)
 
 # The dialog's Japanese font is "ＭＳ Ｐゴシック", which Linux does not have:
 # let Wine draw it with the IPA Gothic fonts (fonts-ipafont-gothic).

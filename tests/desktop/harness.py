@@ -280,6 +280,26 @@ def dialogs():
     return find_windows('Version', only_visible=True)
 
 
+# The settings dialog's size and some of its controls, in dialog units: the
+# template's layout, which the tests turn into screen points.
+DIALOG_UNITS = (243, 196)
+DIALOG_EDIT = (96, 66)
+DIALOG_ADD = (213, 66)
+DIALOG_OK = (215, 14)
+DIALOG_CANCEL = (216, 33)
+# The client edge that Wine draws inside the dialog's X window.
+DIALOG_EDGE = 2
+
+
+def dialog_point(dialog, units):
+    """Screen point of a position given in the dialog's units."""
+    x, y, width, height = window_geometry(dialog)
+    scale_x = (width - 2 * DIALOG_EDGE) / DIALOG_UNITS[0]
+    scale_y = (height - 2 * DIALOG_EDGE) / DIALOG_UNITS[1]
+    return (int(x + DIALOG_EDGE + units[0] * scale_x),
+            int(y + DIALOG_EDGE + units[1] * scale_y))
+
+
 def click(point, button=1, repeat=1):
     xdotool('mousemove', *point)
     xdotool('click', '--repeat', repeat, '--delay', 80, button)

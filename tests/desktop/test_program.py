@@ -9,10 +9,10 @@ longer exist, so every test waits for an empty tray before it starts.
 """
 import unittest
 
-from harness import (AWAY, VORNICK_EXE, DesktopTestCase, Vornick, activate, click, dialogs,
-                     find_windows, popup_menus, read_ini, stays, tray_icon_count, tray_window,
-                     wait_menus, wait_no_menu, wait_until, window_geometry, winpath, write_ini,
-                     xdotool)
+from harness import (AWAY, DIALOG_ADD, DIALOG_EDIT, DIALOG_OK, VORNICK_EXE, DesktopTestCase,
+                     Vornick, activate, click, dialog_point, dialogs, find_windows, popup_menus,
+                     read_ini, stays, tray_icon_count, tray_window, wait_menus, wait_no_menu,
+                     wait_until, window_geometry, winpath, write_ini, xdotool)
 
 INI = """[DefStr]
 len=3
@@ -24,25 +24,6 @@ shift=6
 """
 
 PHRASES = ['alpha', 'beta', 'gamma']
-
-# The settings dialog's size and some of its controls, in dialog units: the
-# template's layout, which the tests turn into screen points.
-DIALOG_UNITS = (243, 196)
-DIALOG_EDIT = (96, 66)
-DIALOG_ADD = (213, 66)
-DIALOG_OK = (215, 14)
-# The client edge that Wine draws inside the dialog's X window.
-DIALOG_EDGE = 2
-
-
-def dialog_point(dialog, units):
-    """Screen point of a position given in the dialog's units."""
-    x, y, width, height = window_geometry(dialog)
-    scale_x = (width - 2 * DIALOG_EDGE) / DIALOG_UNITS[0]
-    scale_y = (height - 2 * DIALOG_EDGE) / DIALOG_UNITS[1]
-    return (int(x + DIALOG_EDGE + units[0] * scale_x),
-            int(y + DIALOG_EDGE + units[1] * scale_y))
-
 
 class ProgramTestCase(DesktopTestCase):
 
