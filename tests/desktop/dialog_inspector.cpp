@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "hex_text.h"
+
 namespace {
 
 const UINT SEND_TIMEOUT_MS = 5000;
@@ -36,21 +38,6 @@ std::string Hex(HWND window) {
     snprintf(text, sizeof text, "%lx",
              static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
     return text;
-}
-
-std::string Utf8Hex(const std::wstring& text) {
-    if (text.empty()) return "-";
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], size, nullptr, nullptr);
-    utf8.resize(size - 1);
-    std::string hex;
-    char pair[3];
-    for (unsigned char c : utf8) {
-        snprintf(pair, sizeof pair, "%02x", c);
-        hex += pair;
-    }
-    return hex;
 }
 
 // Sends a message to another process's window. False when the window is gone
@@ -119,7 +106,7 @@ std::string List(HWND list) {
         std::wstring text(length + 1, L'\0');
         if (!Send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]), &length)) return failure;
         text.resize(length < 0 ? 0 : length);
-        answer += " " + Utf8Hex(text);
+        answer += " " + (text.empty() ? std::string("-") : Utf8Hex(text));
     }
     return answer;
 }
@@ -134,7 +121,7 @@ std::string Edit(HWND edit) {
         return failure;
     text.resize(length);
     return std::to_string(LOWORD(selection)) + " " + std::to_string(HIWORD(selection)) + " " +
-           Utf8Hex(text);
+           (text.empty() ? std::string("-") : Utf8Hex(text));
 }
 
 std::string Point(LONG x, LONG y) { return std::to_string(x) + " " + std::to_string(y); }

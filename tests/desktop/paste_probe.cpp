@@ -33,6 +33,7 @@
 
 #include "app/app_state.h"
 #include "phrases/paste.h"
+#include "tests/desktop/hex_text.h"
 
 namespace {
 
@@ -46,16 +47,6 @@ std::string g_keys;
 void Reply(const std::string& line) {
     fputs((line + "\n").c_str(), stdout);
     fflush(stdout);
-}
-
-std::string Hex(const std::string& bytes) {
-    std::string hex;
-    char pair[3];
-    for (unsigned char c : bytes) {
-        snprintf(pair, sizeof pair, "%02x", c);
-        hex += pair;
-    }
-    return hex;
 }
 
 std::string FromHex(const std::string& hex) {
@@ -93,7 +84,7 @@ std::string ClipboardText() {
     if (data) {
         const char* bytes = static_cast<const char*>(GlobalLock(data));
         if (bytes) {
-            text = Hex(std::string(bytes, strnlen(bytes, GlobalSize(data))));
+            text = HexBytes(std::string(bytes, strnlen(bytes, GlobalSize(data))));
             GlobalUnlock(data);
         }
     }
@@ -112,7 +103,7 @@ std::string EditState(HWND edit) {
     char selection[48];
     snprintf(selection, sizeof selection, " start=%lu end=%lu", static_cast<unsigned long>(start),
              static_cast<unsigned long>(end));
-    return "text=" + Hex(text) + selection;
+    return "text=" + HexBytes(text) + selection;
 }
 
 LRESULT CALLBACK KeyboardHook(int code, WPARAM wParam, LPARAM lParam) {

@@ -18,6 +18,8 @@
 
 #include <string>
 
+#include "hex_text.h"
+
 namespace {
 
 const UINT_PTR REPORT_TIMER = 1;
@@ -28,20 +30,6 @@ HWND g_lastFocus;  // the child that had the focus when the window was deactivat
 WNDPROC g_editProc;
 std::wstring g_reportPath;
 int g_setSelCount = 0, g_pasteCount = 0;
-
-std::string Utf8Hex(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], size, nullptr, nullptr);
-    utf8.resize(size - 1);
-    std::string hex;
-    char pair[3];
-    for (unsigned char c : utf8) {
-        snprintf(pair, sizeof pair, "%02x", c);
-        hex += pair;
-    }
-    return hex;
-}
 
 const char* FocusName() {
     HWND focus = GetFocus();
@@ -149,9 +137,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", text.c_str(),
                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 10, 10, 380, 24,
                              g_window, reinterpret_cast<HMENU>(EDIT_ID), instance, nullptr);
-    g_button = CreateWindowExW(0, L"BUTTON", L"Button", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 44,
-                               100, 26, g_window, reinterpret_cast<HMENU>(BUTTON_ID), instance,
-                               nullptr);
+    g_button =
+        CreateWindowExW(0, L"BUTTON", L"Button", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 10, 44, 100,
+                        26, g_window, reinterpret_cast<HMENU>(BUTTON_ID), instance, nullptr);
     g_list = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
                              120, 44, 270, 120, g_window, reinterpret_cast<HMENU>(LIST_ID),
                              instance, nullptr);
