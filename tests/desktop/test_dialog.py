@@ -1,6 +1,6 @@
 """The settings dialog of the real vornick.exe, opened by a double click on its
 tray icon and driven by X input as a person would: typing, Enter and Escape,
-clicks on the list and on the buttons. dialog_inspector.exe reads the
+clicks on the list and on the buttons. dialog_probe.exe reads the
 dialog's controls from outside (list items, the edit box, the hotkey
 control) and makes list selections by message where a click would add nothing
 (such a selection sends no notification to the dialog). What OK applies is
@@ -17,7 +17,7 @@ import unittest
 from harness import (BUILD, TESTS_BIN, DesktopTestCase, Vornick, activate, active_window,
                      popup_menus, stays, wait_until, window_geometry, xdotool)
 
-INSPECTOR = TESTS_BIN / 'dialog_inspector.exe'
+INSPECTOR = TESTS_BIN / 'dialog_probe.exe'
 
 IDOK, IDCANCEL = 1, 2
 IDC_PHRASE_EDIT, IDC_ADD, IDC_PHRASE_LIST = 1000, 1001, 1002
@@ -32,7 +32,7 @@ THREE_PHRASES = '[DefStr]\nlen=3\nVK=123\nshift=6\n0=alpha\n1=beta\n2=gamma\n'
 
 
 class Inspector:
-    """dialog_inspector.exe: one question per line, one answer per line."""
+    """dialog_probe.exe: one question per line, one answer per line."""
 
     def __init__(self, log_path):
         with open(log_path, 'wb') as log:

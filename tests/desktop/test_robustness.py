@@ -151,8 +151,8 @@ CASES = [
 
 
 def inspect(command):
-    """The first word of dialog_inspector.exe's answer to one command."""
-    result = subprocess.run(['wine', str(TESTS_BIN / 'dialog_inspector.exe')],
+    """The first word of dialog_probe.exe's answer to one command."""
+    result = subprocess.run(['wine', str(TESTS_BIN / 'dialog_probe.exe')],
                             input=command + '\n', capture_output=True, text=True, timeout=60)
     return (result.stdout.split() or [''])[0]
 
