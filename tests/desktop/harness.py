@@ -140,6 +140,20 @@ class WineProcess:
             self.popen.wait(timeout=10)
 
 
+def end_piped(popen, grace=5.0):
+    """Ends a program that reads commands on its input: closing the input ends
+    it, and its process group is killed if it is still there after `grace`."""
+    try:
+        popen.stdin.close()
+        popen.wait(timeout=grace)
+    except (OSError, subprocess.TimeoutExpired):
+        try:
+            os.killpg(popen.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        popen.wait(timeout=10)
+
+
 class TargetApp:
     """The tests' own application: an edit box, a button and a list box.
 

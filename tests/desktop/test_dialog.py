@@ -9,13 +9,12 @@ hotkey opens on the target application, whose picked items are pasted there.
 """
 import os
 import select
-import signal
 import subprocess
 import time
 import unittest
 
 from harness import (BUILD, TESTS_BIN, DesktopTestCase, Vornick, activate, active_window,
-                     popup_menus, stays, wait_until, window_geometry, xdotool)
+                     end_piped, popup_menus, stays, wait_until, window_geometry, xdotool)
 
 INSPECTOR = TESTS_BIN / 'dialog_probe.exe'
 
@@ -61,15 +60,7 @@ class Inspector:
         return answer
 
     def close(self):
-        try:
-            self.popen.stdin.close()
-            self.popen.wait(timeout=10)
-        except (OSError, subprocess.TimeoutExpired):
-            try:
-                os.killpg(self.popen.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            self.popen.wait(timeout=10)
+        end_piped(self.popen, grace=10)
         self.popen.stdout.close()
 
 

@@ -9,12 +9,12 @@ command gives it the foreground, as the phrase menu does before it opens.
 import os
 import queue
 import shutil
-import signal
 import subprocess
 import threading
 import unittest
 
-from harness import TESTS_BIN, DesktopTestCase, activate, find_windows, stays, wait_until, xdotool
+from harness import (TESTS_BIN, DesktopTestCase, activate, end_piped, find_windows, stays,
+                     wait_until, xdotool)
 
 PROBE_EXE = TESTS_BIN / 'paste_probe.exe'
 
@@ -120,15 +120,7 @@ class Probe:
 
     def kill(self):
         if self.popen.poll() is None:
-            try:
-                self.popen.stdin.close()  # the probe ends when its input does
-                self.popen.wait(timeout=5)
-            except (OSError, subprocess.TimeoutExpired):
-                try:
-                    os.killpg(self.popen.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-                self.popen.wait(timeout=10)
+            end_piped(self.popen)  # the probe ends when its input does
         self._reader.join(timeout=5)
         for stream in (self.popen.stdin, self.popen.stdout, self._log):
             try:
