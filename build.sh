@@ -1,7 +1,20 @@
 #!/usr/bin/env bash
-# Installs what is missing and builds build/vornick.exe (and the tests).
+# Installs what is missing and builds vornick and its tests twice from the
+# same sources: the 32-bit build in DIR (build/ by default), whose
+# vornick.exe is the program, and the x86-64 build in DIR/x64.
+#
+#   ./build.sh [--build DIR]
 set -euo pipefail
 cd "$(dirname "$0")"
+
+build=$PWD/build
+if [ "${1:-}" = --build ]; then build=$(realpath -m "$2"); fi
+
 ./install-deps.sh
-cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)"
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)"
+# Its exe_tests check the 32-bit program, the file that is shipped.
+cmake -S . -B "$build/x64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DVORNICK_CHECKED_EXE="$build/vornick.exe" >/dev/null
+cmake --build "$build/x64" -j"$(nproc)"

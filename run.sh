@@ -5,17 +5,23 @@
 #   ./run.sh          run vornick on $DISPLAY
 #   ./run.sh --demo   show vornick at work on a virtual display of its own and
 #                     leave screenshots in build/demo/ (no display needed)
+#
+# Where this machine runs no 32-bit code (or with VORNICK_ARCH=x64), the
+# x86-64 build runs instead, in a 64-bit Wine prefix in build/x64/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-env.sh"
 
 demo() {
     echo "Building..."
     "$here/build.sh" >/dev/null
+    choose_wine "$here/build"
     echo "Starting a virtual display with a fresh Wine prefix (this takes a few seconds)..."
-    export VORNICK_BUILD="$here/build"
+    echo "Running $VORNICK_BUILD_NAME."
+    export VORNICK_BUILD=$VORNICK_BUILD_DIR
     cd "$here/tests/desktop"
-    exec "$here/tests/desktop-session.sh" "$here/build/demo-prefix" \
-        python3 demo.py "$here/build/demo"
+    exec "$here/tests/desktop-session.sh" "$VORNICK_BUILD_DIR/demo-prefix" \
+        python3 demo.py "$VORNICK_BUILD_DIR/demo"
 }
 
 if [ "${1:-}" = --demo ]; then
@@ -24,9 +30,19 @@ fi
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     "$here/build.sh" >/dev/null
+    users_winearch=${WINEARCH-}
+    choose_wine "$here/build"
+    if [ "$VORNICK_ARCH" = x64 ]; then
+        # Wine's default prefix ~/.wine may be a 32-bit one, which cannot
+        # run a 64-bit program: this build gets a prefix of its own.
+        export WINEPREFIX=${WINEPREFIX:-$VORNICK_BUILD_DIR/wine-prefix}
+    elif [ -z "$users_winearch" ]; then
+        unset WINEARCH  # a 32-bit program runs in whichever prefix you have
+    fi
+    echo "Running $VORNICK_BUILD_NAME."
     echo "vornick runs now; its icon is in the notification area (exit from its menu)."
     export WINEDEBUG=${WINEDEBUG:--all}
-    exec wine "$here/build/vornick.exe"
+    exec wine "$VORNICK_BUILD_DIR/vornick.exe"
 fi
 
 echo "There is no X display to show vornick on (DISPLAY is not set or not reachable)."

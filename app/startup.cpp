@@ -12,8 +12,9 @@ namespace {
 // The window class, which also marks a running copy of the program.
 const char CLASS_NAME[] = "vornick";
 
-// The first NOTIFYICONDATAA layout, with a 64-byte tip.
-const DWORD NOTIFY_RECORD_SIZE = 88;
+// The first NOTIFYICONDATAA layout, with a 64-byte tip: every shell knows it.
+const DWORD NOTIFY_RECORD_SIZE = NOTIFYICONDATAA_V1_SIZE;
+static_assert(sizeof(void*) != 4 || NOTIFY_RECORD_SIZE == 88, "the 32-bit first layout");
 const UINT TRAY_ICON_ID = 1;
 
 }  // namespace
@@ -22,7 +23,7 @@ void InitApplication(HINSTANCE instance) {
     DetectPlatformFamily();
 
     WNDCLASSEXA windowClass = {};
-    static_assert(sizeof windowClass == 48, "the 32-bit WNDCLASSEXA layout");
+    static_assert(sizeof(void*) != 4 || sizeof windowClass == 48, "the 32-bit WNDCLASSEXA layout");
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = 0;
     windowClass.lpfnWndProc = MainWndProc;

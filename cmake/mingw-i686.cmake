@@ -1,16 +1,9 @@
-# Cross-compiling for 32-bit Windows with the MinGW-w64 compiler.
-# The posix thread model is needed by GoogleTest (std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows, for the test programs: GoogleTest needs the posix thread
+# model (std::mutex). The program itself is built by a sub-build with the
+# win32 thread model (mingw-i686-win32.cmake), whose static runtime imports
+# nothing that Windows 95 or NT 4.0 lacks.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# ctest runs the Windows test programs under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+set(MINGW_TRIPLET i686-w64-mingw32)
+set(MINGW_THREADS posix)
+set(VORNICK_PRODUCT_TOOLCHAIN ${CMAKE_CURRENT_LIST_DIR}/mingw-i686-win32.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

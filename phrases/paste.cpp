@@ -6,8 +6,9 @@
 
 namespace {
 
-// The basic OSVERSIONINFOA record.
-const DWORD OSVERSIONINFO_SIZE = 148;
+// The basic OSVERSIONINFOA record, not the extended one.
+const DWORD OSVERSIONINFO_SIZE = sizeof(OSVERSIONINFOA);
+static_assert(OSVERSIONINFO_SIZE == 148, "the basic record");
 
 DWORD TargetThread() { return GetWindowThreadProcessId(app.targetWindow, nullptr); }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+
 #include "app/app_state.h"
 #include "resources/resource_ids.h"
 
@@ -9,8 +11,10 @@ namespace {
 
 const size_t LABEL_BYTES = 40;
 
-// The first layout of MENUITEMINFOA, without the item bitmap: 44 bytes.
-const UINT MENU_ITEM_RECORD_SIZE = 44;
+// The first layout of MENUITEMINFOA, without the item bitmap, which
+// Windows 95 and NT 4.0 know.
+const UINT MENU_ITEM_RECORD_SIZE = offsetof(MENUITEMINFOA, hbmpItem);
+static_assert(sizeof(void*) != 4 || MENU_ITEM_RECORD_SIZE == 44, "the 32-bit first layout");
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command on a desktop of its own: a virtual X display (Xvfb) with the
-# openbox window manager, and a fresh 32-bit Wine prefix with its server kept
-# up for the whole command. Everything started here is ended on exit.
+# openbox window manager, and a fresh Wine prefix (32-bit, or the WINEARCH
+# that wine-env.sh chose) with its server kept up for the whole command.
+# Everything started here is ended on exit.
 #
 #   tests/desktop-session.sh PREFIX_DIR COMMAND [ARGS...]
 set -euo pipefail
@@ -42,7 +43,8 @@ openbox --sm-disable >"$prefix.openbox.log" 2>&1 &
 pids+=($!)
 wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
 
-export WINEARCH=win32 WINEPREFIX=$prefix WINEDEBUG=-all
+# WINEARCH comes from wine-env.sh (win32 or win64); 32-bit by default.
+export WINEARCH=${WINEARCH:-win32} WINEPREFIX=$prefix WINEDEBUG=-all
 # No Mono or Gecko: they cannot be downloaded here and nothing needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$prefix"

@@ -26,7 +26,9 @@ fresh Wine prefix). Every figure is taken in this run, next to its baseline:
   and the X server's), memory and object counts at the start and the end;
 - the size of vornick.exe against the baseline program's.
 
-    python3 run_bench.py --build BUILD_DIR [--quick]
+    python3 run_bench.py --build BUILD_DIR [--name TEXT] [--quick]
+
+--name is printed as the first line: which build, in which Wine prefix.
 """
 import argparse
 import math
@@ -469,10 +471,12 @@ def measure_soak(wine, desk, vornick_dir, cycles, rows):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--build', type=Path, required=True)
+    parser.add_argument('--name', help='the build measured, printed as the first line')
     parser.add_argument('--quick', action='store_true',
                         help='few repetitions, to check that the benchmark runs')
     args = parser.parse_args()
     build = args.build.resolve()
+    print(f'Build: {args.name or build}', flush=True)
     quick = args.quick
     presses, starts, idle_seconds, soak = (10, 3, 5, 20) if quick else (60, 20, 30, 500)
     min_runs, budget = (1, 0) if quick else (3, 3.0)

@@ -56,7 +56,7 @@ int HoldHotkey(int modifiers, int vk) {
 
 int ForgetIcon(const char* windowClass) {
     NOTIFYICONDATAA icon = {};
-    icon.cbSize = 88;  // the first layout, as vornick uses it
+    icon.cbSize = NOTIFYICONDATAA_V1_SIZE;  // the first layout, as vornick uses it
     icon.hWnd = FindWindowA(windowClass, nullptr);
     icon.uID = 1;
     Report("deleted=%d", icon.hWnd && Shell_NotifyIconA(NIM_DELETE, &icon) ? 1 : 0);
