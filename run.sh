@@ -6,8 +6,10 @@
 #   ./run.sh --demo   show vornick at work on a virtual display of its own and
 #                     leave screenshots in build/demo/ (no display needed)
 #
-# Where this machine runs no 32-bit code (or with VORNICK_ARCH=x64), the
-# x86-64 build runs instead, in a 64-bit Wine prefix in build/x64/.
+# Where the directory has no vornick.ini, it says so and, on a terminal,
+# offers to write a sample one. Where this machine runs no 32-bit code (or
+# with VORNICK_ARCH=x64), the x86-64 build runs, in a 64-bit Wine prefix in
+# build/x64/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
@@ -22,6 +24,100 @@ demo() {
     cd "$here/tests/desktop"
     exec "$here/tests/desktop-session.sh" "$VORNICK_BUILD_DIR/demo-prefix" \
         python3 demo.py "$VORNICK_BUILD_DIR/demo"
+}
+
+# Wine takes its ANSI code page from the locale: under one that is not
+# Japanese (code page 932) the program's Japanese texts show as "?".
+choose_locale() {
+    wine_locale=${LC_ALL:-${LC_CTYPE:-${LANG:-}}}
+    case "$wine_locale" in
+    ja_JP*) locale_note="your Japanese locale $wine_locale" ;;
+    *)
+        wine_locale=ja_JP.UTF-8
+        if locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+            locale_note="the Japanese locale ja_JP.UTF-8"
+        else
+            # Wine still takes code page 932 from the name; only file
+            # names outside ASCII would need the Linux locale itself.
+            locale_note="LC_ALL=ja_JP.UTF-8 (not installed on this system, but Wine takes code page 932 from it)"
+        fi
+        ;;
+    esac
+}
+
+# The sample settings file, in code page 932 as the program will read it
+# under the Japanese locale: a few phrases and the hotkey Ctrl+Shift+F12.
+write_sample() {
+    python3 - <<'PY'
+phrases = ['お世話になっております。', 'よろしくお願いいたします。',
+           'Best regards,', 'Thank you for your message.']
+lines = ['[DefStr]', f'len={len(phrases)}', 'VK=123', 'shift=6']
+lines += [f'{i}={phrase}' for i, phrase in enumerate(phrases)]
+open('vornick.ini', 'wb').write(('\r\n'.join(lines) + '\r\n').encode('cp932'))
+PY
+}
+
+offer_sample() {
+    [ -e vornick.ini ] && return
+    echo "There is no vornick.ini in $PWD: vornick starts with no phrases and no hotkey."
+    if [ -t 0 ] && [ -t 1 ]; then
+        read -r -p "Write a sample vornick.ini here (4 phrases, hotkey Ctrl+Shift+F12)? [Y/n] " answer
+        case $answer in
+        [nN]*) ;;
+        *) write_sample && echo "Wrote $PWD/vornick.ini." ;;
+        esac
+    fi
+    if [ ! -e vornick.ini ]; then
+        echo "To add phrases, double-click vornick's icon: the settings dialog edits the list and the hotkey."
+    fi
+}
+
+# One line on what the file holds: the hotkey and the number of phrases.
+describe_settings() {
+    python3 - <<'PY'
+import configparser
+names = {0x70 + i: f'F{i + 1}' for i in range(24)}
+names.update({0x20: 'Space', 0x2D: 'Insert', 0x2E: 'Delete', 0x24: 'Home', 0x23: 'End'})
+names.update({c: chr(c) for c in list(range(0x30, 0x3A)) + list(range(0x41, 0x5B))})
+def number(text):
+    try:
+        return int(text.strip())
+    except ValueError:
+        return 0
+parser = configparser.ConfigParser(strict=False, interpolation=None)
+try:
+    parser.read_string(open('vornick.ini', 'rb').read().decode('cp932', 'replace'))
+except OSError:
+    pass
+except configparser.Error:
+    pass  # lines it cannot take are left out; what it read stays
+section = next((parser[s] for s in parser.sections() if s.lower() == 'defstr'), {})
+vk, shift, count = (number(section.get(k, '0')) for k in ('VK', 'shift', 'len'))
+if vk:
+    mods = [name for bit, name in ((2, 'Ctrl'), (4, 'Shift'), (1, 'Alt'), (8, 'Win')) if shift & bit]
+    hotkey = '+'.join(mods + [names.get(vk, f'key {vk:#04x}')])
+else:
+    hotkey = 'no hotkey'
+# The program reads at most 65,036 phrases (commands 500 to 65535).
+print(f'Hotkey: {hotkey}; phrases: {min(max(count, 0), 65036)}.')
+PY
+}
+
+# Where the icon shows: Wine's own "Wine System Tray" window (top left of
+# the screen) when the desktop has no notification area of its own.
+describe_icon() {
+    local i
+    for i in $(seq 50); do
+        if xdotool search --onlyvisible --name '^Wine System Tray$' >/dev/null 2>&1; then
+            echo "Its icon is in Wine's system tray window at the top left of the screen;" \
+                 "right-click it for the menu, double-click it for the settings."
+            return
+        fi
+        kill -0 "$1" 2>/dev/null || return
+        sleep 0.1
+    done
+    echo "Its icon is in your desktop's notification area;" \
+         "right-click it for the menu, double-click it for the settings."
 }
 
 if [ "${1:-}" = --demo ]; then
@@ -39,10 +135,18 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     elif [ -z "$users_winearch" ]; then
         unset WINEARCH  # a 32-bit program runs in whichever prefix you have
     fi
-    echo "Running $VORNICK_BUILD_NAME."
-    echo "vornick runs now; its icon is in the notification area (exit from its menu)."
+    choose_locale
+    offer_sample
+    echo "Running $VORNICK_BUILD_NAME under $locale_note."
     export WINEDEBUG=${WINEDEBUG:--all}
-    exec wine "$VORNICK_BUILD_DIR/vornick.exe"
+    LC_ALL=$wine_locale wine "$VORNICK_BUILD_DIR/vornick.exe" &
+    vornick=$!
+    trap 'kill $vornick 2>/dev/null' INT TERM
+    describe_settings
+    describe_icon $vornick
+    echo "vornick runs now (end it with the exit command of its menu)."
+    wait $vornick
+    exit
 fi
 
 echo "There is no X display to show vornick on (DISPLAY is not set or not reachable)."

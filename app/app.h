@@ -3,6 +3,13 @@
 
 #include <windows.h>
 
+// Loads comctl32.dll from the system directory and initialises the common
+// controls (the settings dialog's hotkey control); false when it cannot.
+bool LoadCommonControls();
+
+// Tells the user that the common controls could not be loaded.
+void ReportCommonControlsMissing();
+
 // Detects the platform, prepares the window class, loads the menus and the
 // settings and builds the phrase submenu.
 void InitApplication(HINSTANCE instance);

@@ -1,13 +1,14 @@
 // Entry point of vornick: start-up, the message loop and shutdown.
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include "app/app.h"
 #include "app/app_state.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    InitCommonControls();
+    if (!LoadCommonControls()) {
+        ReportCommonControlsMissing();
+        return 1;
+    }
     InitApplication(instance);
     if (!CreateMainWindow(instance)) return 0;
     if (app.hotkeyVk != 0)

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "app/app.h"
 #include "app/app_state.h"
 #include "phrases/paste.h"
@@ -17,7 +19,40 @@ const DWORD NOTIFY_RECORD_SIZE = NOTIFYICONDATAA_V1_SIZE;
 static_assert(sizeof(void*) != 4 || NOTIFY_RECORD_SIZE == 88, "the 32-bit first layout");
 const UINT TRAY_ICON_ID = 1;
 
+const char COMMON_CONTROLS_DLL[] = "comctl32.dll";
+
+// The system directory's copy of a DLL, by full path.
+std::string SystemDllPath(const char* name) {
+    char directory[MAX_PATH];
+    UINT length = GetSystemDirectoryA(directory, sizeof directory);
+    if (length == 0 || length >= sizeof directory) return std::string();
+    return std::string(directory, length) + "\\" + name;
+}
+
 }  // namespace
+
+// comctl32.dll is not one of the DLLs that Windows always takes from its own
+// directory (the KnownDLLs): imported by name, the copy in the program's
+// folder would be loaded first, and with it the code of whoever put it there
+// (a program run from Downloads). So it is loaded by its full path.
+bool LoadCommonControls() {
+    std::string path = SystemDllPath(COMMON_CONTROLS_DLL);
+    if (path.empty()) return false;
+    HMODULE library = LoadLibraryA(path.c_str());
+    if (!library) return false;
+    typedef void(WINAPI * InitFunction)();
+    InitFunction init =
+        reinterpret_cast<InitFunction>(GetProcAddress(library, "InitCommonControls"));
+    if (!init) return false;
+    init();
+    return true;
+}
+
+void ReportCommonControlsMissing() {
+    // Fixed Japanese text as UTF-16, which every system shows as written.
+    MessageBoxW(nullptr, L"システムの comctl32.dll を読み込めないため、vornick を起動できません。",
+                L"vornick", MB_OK | MB_ICONERROR);
+}
 
 void InitApplication(HINSTANCE instance) {
     DetectPlatformFamily();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "app/app_state.h"
 #include "dialog/settings_dialog.h"
 #include "phrases/phrase_menu.h"
@@ -699,7 +700,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_exePath = WindowsPath(argv[1]);
-    // The hotkey control's class.
-    InitCommonControls();
+    // The hotkey control's class, as the program loads it.
+    if (!LoadCommonControls()) {
+        fprintf(stderr, "dialog_tests: comctl32.dll could not be loaded\n");
+        return 2;
+    }
     return RUN_ALL_TESTS();
 }

@@ -27,20 +27,33 @@ public:
     const IMAGE_DOS_HEADER& dos() const { return At<IMAGE_DOS_HEADER>(0); }
     const IMAGE_NT_HEADERS32& nt() const { return At<IMAGE_NT_HEADERS32>(dos().e_lfanew); }
 
-    std::set<std::string> ImportedDlls() const {
-        std::set<std::string> names;
+    // Lower-case DLL name -> the names of the functions imported from it
+    // ("#n" for an import by ordinal).
+    std::map<std::string, std::set<std::string>> Imports() const {
+        std::map<std::string, std::set<std::string>> imports;
         const IMAGE_DATA_DIRECTORY& dir =
             nt().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        if (dir.VirtualAddress == 0) return names;
+        if (dir.VirtualAddress == 0) return imports;
         for (DWORD offset = FileOffset(dir.VirtualAddress);;
              offset += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
             const IMAGE_IMPORT_DESCRIPTOR& entry = At<IMAGE_IMPORT_DESCRIPTOR>(offset);
             if (entry.Name == 0) break;
-            std::string name = bytes_.c_str() + FileOffset(entry.Name);
-            CharLowerA(&name[0]);
-            names.insert(name);
+            std::string dll = Text(entry.Name);
+            CharLowerA(&dll[0]);
+            std::set<std::string>& functions = imports[dll];
+            // The lookup table of a 32-bit image: one 32-bit entry per import.
+            DWORD table = entry.OriginalFirstThunk ? entry.OriginalFirstThunk : entry.FirstThunk;
+            for (DWORD thunk = FileOffset(table); At<DWORD>(thunk) != 0; thunk += sizeof(DWORD)) {
+                DWORD value = At<DWORD>(thunk);
+                if (value & IMAGE_ORDINAL_FLAG32) {
+                    functions.insert("#" + std::to_string(IMAGE_ORDINAL32(value)));
+                } else {
+                    // IMAGE_IMPORT_BY_NAME: a 16-bit hint, then the name.
+                    functions.insert(Text(value + sizeof(WORD)));
+                }
+            }
         }
-        return names;
+        return imports;
     }
 
 private:
@@ -48,6 +61,7 @@ private:
     const T& At(DWORD offset) const {
         return *reinterpret_cast<const T*>(bytes_.data() + offset);
     }
+    std::string Text(DWORD rva) const { return bytes_.c_str() + FileOffset(rva); }
     DWORD FileOffset(DWORD rva) const {
         const IMAGE_NT_HEADERS32& headers = nt();
         const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(&headers);
@@ -71,13 +85,210 @@ TEST(ExeTest, IsA32BitGuiProgramForWindows4) {
     EXPECT_EQ(image.nt().OptionalHeader.MinorSubsystemVersion, 0);
 }
 
-TEST(ExeTest, ImportsOnlySystemDlls) {
-    const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",
-                                          "shell32.dll",  "comctl32.dll", "msvcrt.dll",
-                                          "advapi32.dll"};
-    std::set<std::string> imported = ExeImage(g_exePath).ImportedDlls();
-    EXPECT_FALSE(imported.empty());
-    for (const std::string& dll : imported) EXPECT_TRUE(system.count(dll)) << dll;
+// The DLLs that every Windows NT takes from its own directory (KnownDLLs)
+// whatever is in the program's folder. comctl32.dll is not one of them: the
+// program loads it by its full path instead.
+const std::set<std::string> SYSTEM_DLLS = {"kernel32.dll", "user32.dll",   "gdi32.dll",
+                                           "shell32.dll",  "advapi32.dll", "msvcrt.dll"};
+
+TEST(ExeTest, ImportsOnlyDllsTheSystemTakesFromItsOwnDirectory) {
+    std::map<std::string, std::set<std::string>> imports = ExeImage(g_exePath).Imports();
+    EXPECT_FALSE(imports.empty());
+    for (const auto& dll : imports) EXPECT_TRUE(SYSTEM_DLLS.count(dll.first)) << dll.first;
+    EXPECT_EQ(imports.count("comctl32.dll"), 0u);
+}
+
+// Versions as 0xMMmm, each family on its own scale.
+const WORD NT_3_1 = 0x030A, NT_4_0 = 0x0400;
+const WORD WIN_95 = 0x0400;
+
+// Where each row's versions come from. Microsoft's current pages give
+// "Windows 2000" or "Windows XP" as the minimum of nearly every function:
+// that is where those pages begin, not when the function appeared, so the
+// rows follow the documentation of the time (the Win32 Programmer's
+// Reference, the MSDN Library of 1998 and 2000).
+const char FROM_WIN32[] = "the Win32 API of Windows NT 3.1 and Windows 95";
+const char FROM_UI95[] = "new with the Windows 95 user interface, in NT from 4.0";
+const char FROM_SHELL[] =
+    "the Windows 95 shell, in NT from 4.0 (Win32 reference: \"now supported\")";
+const char FROM_WIDE95[] = "one of the few Unicode functions that Windows 95 implements";
+const char FROM_STUB[] =
+    "exported by Windows 95 as a stub that fails; called only by the compiler's "
+    "runtime, on paths this program does not take";
+const char FROM_UNSURE[] =
+    "documented with IsDBCSLeadByte (NT 3.1, Windows 95); its own page of the time was "
+    "not found";
+const char FROM_CRT[] =
+    "msvcrt.dll ships with NT 4.0 and Windows 95 OSR2; retail Windows 95 has it from "
+    "applications that install it";
+
+struct Import {
+    const char* dll;
+    const char* function;
+    WORD nt;     // first NT version that exports it
+    WORD win9x;  // first Windows 95/98/Me version that exports it
+    const char* source;
+};
+
+// Every function the program imports. A new import is a decision: its row
+// says where its minimum versions were read.
+const Import IMPORTS[] = {
+    {"kernel32.dll", "CloseHandle", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "CreateSemaphoreW", NT_3_1, WIN_95, FROM_STUB},
+    {"kernel32.dll", "DeleteCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "EnterCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "FreeLibrary", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetCurrentThreadId", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetLastError", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetModuleHandleA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetModuleHandleW", NT_3_1, WIN_95, FROM_STUB},
+    {"kernel32.dll", "GetPrivateProfileIntA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetPrivateProfileStringA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetProcAddress", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetStartupInfoA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetSystemDirectoryA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetVersionExA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GlobalAlloc", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GlobalFree", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GlobalLock", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GlobalUnlock", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "InitializeCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "IsDBCSLeadByteEx", NT_3_1, WIN_95, FROM_UNSURE},
+    {"kernel32.dll", "LeaveCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "LoadLibraryA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "LoadLibraryW", NT_3_1, WIN_95, FROM_STUB},
+    {"kernel32.dll", "MultiByteToWideChar", NT_3_1, WIN_95, FROM_WIDE95},
+    {"kernel32.dll", "ReleaseSemaphore", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "SetLastError", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "SetUnhandledExceptionFilter", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "Sleep", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "TlsAlloc", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "TlsFree", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "TlsGetValue", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "TlsSetValue", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "VirtualProtect", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "VirtualQuery", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "WaitForSingleObject", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "WideCharToMultiByte", NT_3_1, WIN_95, FROM_WIDE95},
+    {"kernel32.dll", "WritePrivateProfileStringA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "lstrcpyA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "lstrcpynA", NT_3_1, WIN_95, FROM_WIN32},
+    {"msvcrt.dll", "__getmainargs", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "__initenv", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "__mb_cur_max", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "__p__acmdln", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "__p__commode", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "__p__fmode", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "__set_app_type", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "__setusermatherr", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_amsg_exit", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_cexit", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_close", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_errno", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_initterm", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_iob", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_onexit", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "_read", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "abort", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "atoi", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "calloc", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "exit", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "fprintf", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "fputc", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "fputs", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "free", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "fwrite", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "localeconv", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "malloc", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "memchr", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "memcmp", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "memcpy", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "memmove", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "memset", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "realloc", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "setlocale", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "signal", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "strchr", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "strcmp", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "strerror", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "strlen", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "strncmp", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "vfprintf", NT_4_0, WIN_95, FROM_CRT},
+    {"msvcrt.dll", "wcslen", NT_4_0, WIN_95, FROM_CRT},
+    {"shell32.dll", "Shell_NotifyIconA", NT_4_0, WIN_95, FROM_SHELL},
+    {"user32.dll", "AttachThreadInput", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "CloseClipboard", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "CreateWindowExA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "DefWindowProcA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "DeleteMenu", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "DestroyMenu", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "DestroyWindow", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "DialogBoxParamA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "DispatchMessageA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "EmptyClipboard", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "EndDialog", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "FindWindowA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetCursorPos", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetDlgItem", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetFocus", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetForegroundWindow", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetMenuItemCount", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetMessageA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetSubMenu", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetWindowTextA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetWindowThreadProcessId", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "InsertMenuItemA", NT_4_0, WIN_95, FROM_UI95},
+    {"user32.dll", "IsWindow", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "LoadCursorA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "LoadIconA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "LoadImageA", NT_4_0, WIN_95, FROM_UI95},
+    {"user32.dll", "LoadMenuA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "MessageBoxW", NT_3_1, WIN_95, FROM_WIDE95},
+    {"user32.dll", "OpenClipboard", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "PostMessageA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "PostQuitMessage", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "RegisterClassExA", NT_4_0, WIN_95, FROM_UI95},
+    {"user32.dll", "RegisterHotKey", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "RegisterWindowMessageA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "SendMessageA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "SetActiveWindow", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "SetClipboardData", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "SetFocus", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "SetForegroundWindow", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "SetMenuDefaultItem", NT_4_0, WIN_95, FROM_UI95},
+    {"user32.dll", "SetWindowTextA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "TrackPopupMenu", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "TranslateMessage", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "UnregisterHotKey", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "keybd_event", NT_3_1, WIN_95, FROM_WIN32},
+};
+
+TEST(ExeTest, ImportsExactlyTheListedFunctions) {
+    std::map<std::string, std::set<std::string>> listed;
+    for (const Import& import : IMPORTS) listed[import.dll].insert(import.function);
+    std::map<std::string, std::set<std::string>> imported = ExeImage(g_exePath).Imports();
+    for (const auto& dll : imported) {
+        for (const std::string& function : dll.second) {
+            EXPECT_TRUE(listed[dll.first].count(function))
+                << dll.first << " " << function
+                << " is imported but not listed: check its minimum versions and add a row";
+        }
+    }
+    for (const auto& dll : listed) {
+        for (const std::string& function : dll.second) {
+            EXPECT_TRUE(imported[dll.first].count(function))
+                << dll.first << " " << function << " is listed but no longer imported";
+        }
+    }
+}
+
+TEST(ExeTest, EveryImportExistsOnWindows95AndNT4) {
+    for (const Import& import : IMPORTS) {
+        EXPECT_LE(import.nt, NT_4_0)
+            << import.dll << " " << import.function << ": " << import.source;
+        EXPECT_LE(import.win9x, WIN_95)
+            << import.dll << " " << import.function << ": " << import.source;
+    }
 }
 
 // Resources, read through the platform's own resource functions.
