@@ -472,6 +472,21 @@ TEST_F(MainWindowTest, EachMessageDoesWhatItsRowSays) {
     }
 }
 
+// With no phrases there is nothing to pick, but the hotkey still captures the
+// target and tracks the empty phrase menu. (Wine shows no window for an empty
+// popup and sends no closing notice, so the hidden window stays in front.)
+TEST_F(MainWindowTest, HotkeyWithNoPhrasesTracksTheEmptyPhraseMenu) {
+    StartProgram("[DefStr]\r\nlen=0\r\nVK=0\r\nshift=0\r\n");
+    ASSERT_EQ(GetMenuItemCount(app.phraseMenu), 0);
+    ASSERT_TRUE(BringToFront(target_));
+    SetClipboardText(UNTOUCHED);
+    WhileClosing(nullptr, [&] { MainWndProc(app.mainWindow, WM_HOTKEY, HOTKEY_ID, 0); });
+    EXPECT_EQ(g_seen.menus, std::vector<HMENU>{app.phraseMenu});
+    EXPECT_EQ(app.targetWindow, target_);
+    EXPECT_TRUE(DrainQueue(app.mainWindow).commands.empty());
+    EXPECT_EQ(ClipboardText(), UNTOUCHED);
+}
+
 // ---------------------------------------------------------------------------
 // The dialog and the main window together
 
