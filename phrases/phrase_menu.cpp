@@ -16,6 +16,34 @@ const size_t LABEL_BYTES = 40;
 const UINT MENU_ITEM_RECORD_SIZE = offsetof(MENUITEMINFOA, hbmpItem);
 static_assert(sizeof(void*) != 4 || MENU_ITEM_RECORD_SIZE == 44, "the 32-bit first layout");
 
+// How many leading bytes of the phrase fit in `limit` bytes without cutting
+// a double-byte character: the walk from the start is the only way to tell a
+// lead byte from a trail byte, whose values overlap.
+size_t WholeCharacterBytes(const std::string& phrase, size_t limit) {
+    size_t end = 0;
+    while (end < phrase.size()) {
+        size_t width = IsDBCSLeadByte(static_cast<BYTE>(phrase[end])) ? 2 : 1;
+        if (end + width > limit) break;
+        end += width;
+    }
+    return end;
+}
+
+// The menu takes '&' as the mnemonic mark and a tab as the start of a second
+// column: "&&" shows one '&', and a tab is shown as a space.
+std::string MenuText(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '&') {
+            shown += "&&";
+        } else {
+            shown += c == '\t' ? ' ' : c;
+        }
+    }
+    return shown;
+}
+
 }  // namespace
 
 void LoadMenus() {
@@ -26,17 +54,8 @@ void LoadMenus() {
 }
 
 std::string MakeMenuLabel(const std::string& phrase) {
-    if (phrase.size() < LABEL_BYTES) return phrase;
-    std::string label = phrase.substr(0, LABEL_BYTES);
-    // A byte above 0x80 may be the lead byte of a character whose second
-    // byte was cut off: drop it rather than show half a character.
-    if (static_cast<unsigned char>(label[LABEL_BYTES - 1]) > 0x80) {
-        label[LABEL_BYTES - 1] = '.';
-        label += "..";
-    } else {
-        label += "...";
-    }
-    return label;
+    if (phrase.size() < LABEL_BYTES) return MenuText(phrase);
+    return MenuText(phrase.substr(0, WholeCharacterBytes(phrase, LABEL_BYTES))) + "...";
 }
 
 void RebuildPhraseMenu() {

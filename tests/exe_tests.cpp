@@ -153,6 +153,7 @@ const Import IMPORTS[] = {
     {"kernel32.dll", "GlobalLock", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GlobalUnlock", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "InitializeCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "IsDBCSLeadByte", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "IsDBCSLeadByteEx", NT_3_1, WIN_95, FROM_UNSURE},
     {"kernel32.dll", "LeaveCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "LoadLibraryA", NT_3_1, WIN_95, FROM_WIN32},
