@@ -7,13 +7,10 @@
 #include "app/app_state.h"
 #include "phrases/phrase_menu.h"
 #include "resources/resource_ids.h"
+#include "settings/profile_accessor.h"
 #include "settings/settings.h"
 
 namespace {
-
-// Every text in the dialog fits this buffer: the edit box takes at most
-// TEXT_BUFFER - 1 bytes, and so does every phrase loaded from the file.
-const int TEXT_BUFFER = 1024;
 
 LRESULT SendToList(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     return SendMessageA(app.dialogList, message, wParam, lParam);
@@ -23,15 +20,32 @@ int SelectedIndex() { return static_cast<int>(SendToList(LB_GETCURSEL)); }
 
 int ItemCount() { return static_cast<int>(SendToList(LB_GETCOUNT)); }
 
-// Reads list item `index` into `buffer`. Every item came through the edit box
-// or from the file, so it fits with its terminator.
-void ReadItem(int index, char (&buffer)[TEXT_BUFFER]) {
-    buffer[0] = '\0';
-    SendToList(LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer));
+// List item `index`, measured first. The list box keeps UTF-16 on NT and
+// under Wine, so an item whose bytes do not round-trip through the code page
+// (a lone lead byte, bytes that are not Shift-JIS) can come back longer than
+// it went in: no fixed buffer would be safe.
+std::string ReadItem(int index) {
+    LRESULT length = SendToList(LB_GETTEXTLEN, index);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    LRESULT copied = SendToList(LB_GETTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(copied > 0 && copied <= length ? static_cast<size_t>(copied) : 0);
+    return text;
 }
 
-void InsertItem(int index, const char* text) {
-    SendToList(LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text[0] ? text : EMPTY_TEXT));
+// The edit box's text, measured first for the same reason.
+std::string ReadEdit() {
+    int length = GetWindowTextLengthA(app.dialogEdit);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    int copied = GetWindowTextA(app.dialogEdit, &text[0], length + 1);
+    text.resize(copied > 0 && copied <= length ? static_cast<size_t>(copied) : 0);
+    return text;
+}
+
+void InsertItem(int index, const std::string& text) {
+    SendToList(LB_INSERTSTRING, index,
+               reinterpret_cast<LPARAM>(text.empty() ? EMPTY_TEXT : text.c_str()));
 }
 
 void SelectItem(int index) { SendToList(LB_SETCURSEL, index); }
@@ -44,7 +58,7 @@ void InitDialog(HWND dialog) {
 
     app.dialogEdit = GetDlgItem(dialog, IDC_PHRASE_EDIT);
     app.dialogList = GetDlgItem(dialog, IDC_PHRASE_LIST);
-    SendMessageA(app.dialogEdit, EM_LIMITTEXT, TEXT_BUFFER - 1, 0);
+    SendMessageA(app.dialogEdit, EM_LIMITTEXT, ProfileAccessor::MAX_VALUE, 0);
 
     for (const std::string& phrase : app.phrases) {
         SendToList(LB_ADDSTRING, 0,
@@ -58,9 +72,8 @@ void InitDialog(HWND dialog) {
 }
 
 void AddPhrase() {
-    char text[TEXT_BUFFER];
-    GetWindowTextA(app.dialogEdit, text, sizeof text);
-    if (text[0] == '\0') return;
+    std::string text = ReadEdit();
+    if (text.empty()) return;
     SetWindowTextA(app.dialogEdit, EMPTY_TEXT);
     int position = SelectedIndex();
     if (position == LB_ERR) position = ItemCount();
@@ -71,9 +84,8 @@ void AddPhrase() {
 void CopySelectionToEdit() {
     int selected = SelectedIndex();
     if (selected == LB_ERR) return;
-    char text[TEXT_BUFFER];
-    ReadItem(selected, text);
-    SetWindowTextA(app.dialogEdit, text[0] ? text : EMPTY_TEXT);
+    std::string text = ReadItem(selected);
+    SetWindowTextA(app.dialogEdit, text.empty() ? EMPTY_TEXT : text.c_str());
     SendMessageA(app.dialogEdit, EM_SETSEL, 0, -1);
 }
 
@@ -89,8 +101,7 @@ void MoveSelected(int step) {
     int selected = SelectedIndex();
     int destination = selected + step;
     if (selected == LB_ERR || destination < 0 || destination >= ItemCount()) return;
-    char text[TEXT_BUFFER];
-    ReadItem(selected, text);
+    std::string text = ReadItem(selected);
     SendToList(LB_DELETESTRING, selected);
     InsertItem(destination, text);
     SelectItem(destination);
@@ -105,9 +116,7 @@ void ApplySettings(HWND dialog) {
     app.hotkeyVk = LOBYTE(hotkey);
     app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
     SaveSettings(count, [](INT32 i) -> const std::string& {
-        char text[TEXT_BUFFER];
-        ReadItem(i, text);
-        app.phrases.push_back(text);
+        app.phrases.push_back(ReadItem(i));
         return app.phrases.back();
     });
     RebuildPhraseMenu();

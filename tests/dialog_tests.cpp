@@ -375,8 +375,8 @@ std::vector<std::string> ListItems(HWND dialog) {
     std::vector<std::string> items;
     int count = static_cast<int>(Send(list, LB_GETCOUNT));
     for (int i = 0; i < count; ++i) {
-        char text[1024] = "";
-        Send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        std::string text(Send(list, LB_GETTEXTLEN, i) + 1, '\0');
+        text.resize(Send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0])));
         items.push_back(text);
     }
     return items;
@@ -403,7 +403,7 @@ std::vector<std::pair<UINT, std::string>> MenuFor(const PhraseList& phrases) {
 // The entries of the settings file's section, as the platform reads them.
 std::vector<std::string> SectionEntries() {
     std::vector<std::string> entries;
-    char buffer[8192];
+    static char buffer[32768];
     DWORD length = GetPrivateProfileSectionA("DefStr", buffer, sizeof buffer, "./vornick.ini");
     for (DWORD start = 0; start < length;) {
         entries.push_back(buffer + start);
@@ -689,6 +689,66 @@ TEST_F(SettingsDialogTest, Cp932JapanesePhrasesPassThroughTheListUnchanged) {
     EXPECT_EQ(app.phrases, (PhraseList{b, a, b}));
     EXPECT_EQ(SectionEntries(),
               (std::vector<std::string>{"len=3", "VK=0", "shift=0", "0=" + b, "1=" + a, "2=" + b}));
+}
+
+std::string EditText() {
+    std::string text(GetWindowTextLengthA(app.dialogEdit) + 1, '\0');
+    text.resize(GetWindowTextA(app.dialogEdit, &text[0], static_cast<int>(text.size())));
+    return text;
+}
+
+// Selects an item as a click does: the list box notifies its dialog.
+void ClickItem(HWND dialog, int index) {
+    Send(app.dialogList, LB_SETCURSEL, index);
+    Send(dialog, WM_COMMAND, MAKEWPARAM(IDC_PHRASE_LIST, LBN_SELCHANGE),
+         reinterpret_cast<LPARAM>(app.dialogList));
+}
+
+std::string Repeat(const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += part;
+    return out;
+}
+
+// The list box keeps UTF-16 here, so an item that does not round-trip
+// through code page 932 comes back longer than it went in. Every item is
+// selected into the edit box, moved down and up again, and saved by OK.
+TEST_F(SettingsDialogTest, Cp932ItemsLongerOnTheWayBackAreSelectedMovedAndSavedWhole) {
+    ASSERT_EQ(GetACP(), 932u);
+    const std::string HIRAGANA_A = "\x82\xa0";
+    // A value longer than the 1023 bytes that are read, and UTF-8 text
+    // ("日本語" and a last lead byte) that is not Shift-JIS.
+    Start("[DefStr]\r\nlen=2\r\nVK=0\r\nshift=0\r\n0=" + Repeat(HIRAGANA_A, 600) +
+          "\r\n1=\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\r\n");
+    ASSERT_EQ(app.phrases.size(), 2u);
+    // The same troubles as bytes that reach the list unchanged: a 1023-byte
+    // cut ending in a lead byte, and a lead byte before an ASCII byte.
+    app.phrases.push_back(Repeat(HIRAGANA_A, 511) + "\x82");
+    app.phrases.push_back("\x81 \x81" + std::string(100, 'z'));
+    // An item far longer than any phrase, however it got into the list.
+    const std::string huge = Repeat(HIRAGANA_A, 2500) + "\x82";
+    std::vector<std::string> listAtOk;
+    RunDialog({[&](HWND dialog) {
+        Send(app.dialogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(huge.c_str()));
+        const std::vector<std::string> items = ListItems(dialog);
+        ASSERT_EQ(items.size(), 5u);
+        EXPECT_EQ(items[2].size(), 1024u) << "the lone lead byte came back as two bytes";
+        EXPECT_EQ(items[4].size(), huge.size() + 1);
+        for (int i = 0; i < 5; ++i) {
+            ClickItem(dialog, i);
+            EXPECT_EQ(EditText().size(), items[i].size()) << i;
+            Command(dialog, i < 4 ? IDC_DOWN : IDC_UP);
+            Command(dialog, i < 4 ? IDC_UP : IDC_DOWN);
+        }
+        EXPECT_EQ(ListItems(dialog), items) << "moving changed an item";
+        listAtOk = ListItems(dialog);
+        ConfirmWithFocusOnTheList(dialog);
+    }});
+    EXPECT_EQ(app.phrases, listAtOk);
+    std::vector<std::string> expected = {"len=5", "VK=0", "shift=0"};
+    for (size_t i = 0; i < listAtOk.size(); ++i)
+        expected.push_back(std::to_string(i) + "=" + listAtOk[i]);
+    EXPECT_EQ(SectionEntries(), expected);
 }
 
 }  // namespace

@@ -237,6 +237,7 @@ const Import IMPORTS[] = {
     {"user32.dll", "GetMessageA", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "GetSubMenu", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "GetWindowTextA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetWindowTextLengthA", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "GetWindowThreadProcessId", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "InsertMenuItemA", NT_4_0, WIN_95, FROM_UI95},
     {"user32.dll", "IsWindow", NT_3_1, WIN_95, FROM_WIN32},
