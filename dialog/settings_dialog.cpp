@@ -58,6 +58,7 @@ void InitDialog(HWND dialog) {
 
     app.dialogEdit = GetDlgItem(dialog, IDC_PHRASE_EDIT);
     app.dialogList = GetDlgItem(dialog, IDC_PHRASE_LIST);
+    // Counted in characters on NT and under Wine: Add checks the bytes.
     SendMessageA(app.dialogEdit, EM_LIMITTEXT, ProfileAccessor::MAX_VALUE, 0);
 
     for (const std::string& phrase : app.phrases) {
@@ -71,9 +72,24 @@ void InitDialog(HWND dialog) {
     SetActiveWindow(dialog);
 }
 
-void AddPhrase() {
+// The notices are UTF-16 so that they read right whatever the ANSI code page.
+static_assert(ProfileAccessor::MAX_VALUE == 1023, "the notice states the limit");
+const wchar_t TOO_LONG_NOTICE[] =
+    L"定型文は 1023 バイト（全角文字なら 511 文字）までです。短くしてから追加してください。";
+
+void Notify(HWND dialog, const wchar_t* notice) {
+    MessageBoxW(dialog, notice, L"Vornick", MB_OK | MB_ICONEXCLAMATION);
+}
+
+// A phrase longer than the file gives back is refused with a notice and stays
+// in the edit box to be changed.
+void AddPhrase(HWND dialog) {
     std::string text = ReadEdit();
     if (text.empty()) return;
+    if (text.size() > static_cast<size_t>(ProfileAccessor::MAX_VALUE)) {
+        Notify(dialog, TOO_LONG_NOTICE);
+        return;
+    }
     SetWindowTextA(app.dialogEdit, EMPTY_TEXT);
     int position = SelectedIndex();
     if (position == LB_ERR) position = ItemCount();
@@ -132,7 +148,7 @@ void CloseDialog(HWND dialog, int result) {
 INT_PTR OnCommand(HWND dialog, WORD id, WORD code) {
     switch (id) {
     case IDC_ADD:
-        AddPhrase();
+        AddPhrase(dialog);
         return TRUE;
     case IDC_PHRASE_LIST:
         if (code == LBN_SELCHANGE) CopySelectionToEdit();

@@ -323,6 +323,8 @@ struct DialogScript {
     HWND first = nullptr;  // the dialog that the script drives
     bool nestedOpen = false;
     int nestedDialogs = 0;  // dialogs seen inside a nested OpenSettingsDialog
+    std::vector<std::wstring> notices;  // texts of the message boxes closed
+    std::vector<HWND> noticeOwners;
 };
 DialogScript g_script;
 
@@ -341,6 +343,21 @@ std::vector<HWND> Dialogs() {
     return found;
 }
 
+// A message box over the dialog is read and closed, as its user would, before
+// any further step runs.
+bool CloseNotice(const std::vector<HWND>& dialogs) {
+    for (HWND box : dialogs) {
+        if (box == g_script.first) continue;
+        wchar_t text[512] = L"";
+        GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));  // the text's static
+        g_script.notices.push_back(text);
+        g_script.noticeOwners.push_back(GetWindow(box, GW_OWNER));
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return true;
+    }
+    return false;
+}
+
 void CALLBACK OnScriptTimer(HWND, UINT, UINT_PTR, DWORD) {
     std::vector<HWND> dialogs = Dialogs();
     if (dialogs.empty()) return;
@@ -356,6 +373,7 @@ void CALLBACK OnScriptTimer(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     if (!g_script.first) g_script.first = dialogs.front();
+    if (CloseNotice(dialogs)) return;
     if (g_script.next < g_script.steps->size()) {
         (*g_script.steps)[g_script.next++](g_script.first);
     } else {
@@ -749,6 +767,55 @@ TEST_F(SettingsDialogTest, Cp932ItemsLongerOnTheWayBackAreSelectedMovedAndSavedW
     for (size_t i = 0; i < listAtOk.size(); ++i)
         expected.push_back(std::to_string(i) + "=" + listAtOk[i]);
     EXPECT_EQ(SectionEntries(), expected);
+}
+
+// Typed text, as the edit box takes it from the keyboard: within its limit.
+void Type(const std::string& text) {
+    SetWindowTextA(app.dialogEdit, EMPTY_TEXT);
+    Send(app.dialogEdit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// The edit box's limit counts characters here, so twice as many bytes of
+// Japanese text can be typed as a phrase may hold.
+TEST_F(SettingsDialogTest, Cp932AddRefusesAPhraseOverTheByteLimitAndKeepsItInTheEditBox) {
+    ASSERT_EQ(GetACP(), 932u);
+    const std::string HIRAGANA_A = "\x82\xa0";
+    struct Row {
+        const char* what;
+        std::string typed;
+        bool added;
+    };
+    const Row rows[] = {
+        {"1023 bytes: 511 hiragana and one ASCII letter", Repeat(HIRAGANA_A, 511) + "a", true},
+        {"1024 bytes in 512 characters", Repeat(HIRAGANA_A, 512), false},
+        {"1000 hiragana, 2000 bytes", Repeat(HIRAGANA_A, 1000), false},
+        {"1023 ASCII letters", std::string(1023, 'q'), true},
+    };
+    Start("[DefStr]\r\nlen=1\r\nVK=0\r\nshift=0\r\n0=first\r\n");
+    RunDialog({[&](HWND dialog) {
+        std::vector<std::string> items = ListItems(dialog);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.what);
+            g_script.notices.clear();
+            g_script.noticeOwners.clear();
+            Type(row.typed);
+            ASSERT_EQ(EditText(), row.typed) << "the edit box did not take the typed text";
+            Select(-1);  // appends at the end
+            Command(dialog, IDC_ADD);
+            if (row.added) {
+                items.push_back(row.typed);
+                EXPECT_TRUE(g_script.notices.empty());
+                EXPECT_EQ(EditText(), "");
+            } else {
+                ASSERT_EQ(g_script.notices.size(), 1u) << "no notice";
+                EXPECT_NE(g_script.notices[0].find(L"1023 バイト"), std::wstring::npos);
+                EXPECT_EQ(g_script.noticeOwners[0], dialog);
+                EXPECT_EQ(EditText(), row.typed) << "the refused text left the edit box";
+            }
+            EXPECT_EQ(ListItems(dialog), items);
+        }
+        Command(dialog, IDCANCEL);
+    }});
 }
 
 }  // namespace
