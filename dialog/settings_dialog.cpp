@@ -76,18 +76,24 @@ void InitDialog(HWND dialog) {
 static_assert(ProfileAccessor::MAX_VALUE == 1023, "the notice states the limit");
 const wchar_t TOO_LONG_NOTICE[] =
     L"定型文は 1023 バイト（全角文字なら 511 文字）までです。短くしてから追加してください。";
+static_assert(MAX_PHRASES == 65036, "the notice states the limit");
+const wchar_t TOO_MANY_NOTICE[] = L"定型文は 65036 個まで登録できます。";
 
 void Notify(HWND dialog, const wchar_t* notice) {
     MessageBoxW(dialog, notice, L"Vornick", MB_OK | MB_ICONEXCLAMATION);
 }
 
-// A phrase longer than the file gives back is refused with a notice and stays
-// in the edit box to be changed.
+// A phrase longer than the file gives back, or one past the last menu
+// command, is refused with a notice and stays in the edit box to be changed.
 void AddPhrase(HWND dialog) {
     std::string text = ReadEdit();
     if (text.empty()) return;
     if (text.size() > static_cast<size_t>(ProfileAccessor::MAX_VALUE)) {
         Notify(dialog, TOO_LONG_NOTICE);
+        return;
+    }
+    if (ItemCount() >= MAX_PHRASES) {
+        Notify(dialog, TOO_MANY_NOTICE);
         return;
     }
     SetWindowTextA(app.dialogEdit, EMPTY_TEXT);

@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "resources/resource_ids.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -44,6 +45,9 @@ std::string MenuText(const std::string& text) {
     return shown;
 }
 
+// Commands are 16 bits: phrase MAX_PHRASES - 1 has the last one.
+static_assert(IDM_PHRASE_BASE + MAX_PHRASES - 1 == 0xFFFF, "the command range");
+
 }  // namespace
 
 void LoadMenus() {
@@ -58,11 +62,18 @@ std::string MakeMenuLabel(const std::string& phrase) {
     return MenuText(phrase.substr(0, WholeCharacterBytes(phrase, LABEL_BYTES))) + "...";
 }
 
+size_t PhraseMenuItemCount(size_t phraseCount) {
+    return phraseCount < static_cast<size_t>(MAX_PHRASES) ? phraseCount
+                                                          : static_cast<size_t>(MAX_PHRASES);
+}
+
 void RebuildPhraseMenu() {
     int oldCount = GetMenuItemCount(app.phraseMenu);
     for (int i = 0; i < oldCount; ++i) DeleteMenu(app.phraseMenu, 0, MF_BYPOSITION);
 
-    for (size_t i = 0; i < app.phrases.size(); ++i) {
+    // A command past the range would wrap onto another command's number.
+    size_t count = PhraseMenuItemCount(app.phrases.size());
+    for (size_t i = 0; i < count; ++i) {
         std::string label = MakeMenuLabel(app.phrases[i]);
         MENUITEMINFOA item = {};
         item.cbSize = MENU_ITEM_RECORD_SIZE;

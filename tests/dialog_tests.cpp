@@ -769,6 +769,30 @@ TEST_F(SettingsDialogTest, Cp932ItemsLongerOnTheWayBackAreSelectedMovedAndSavedW
     EXPECT_EQ(SectionEntries(), expected);
 }
 
+// Phrase i has command IDM_PHRASE_BASE + i, a 16-bit number: the list may
+// grow to MAX_PHRASES and no further.
+TEST_F(SettingsDialogTest, AddRefusesAPhrasePastTheLastMenuCommandWithANotice) {
+    Start("[DefStr]\r\nlen=0\r\nVK=0\r\nshift=0\r\n");
+    // Loading that many from a file takes long; the list is the same.
+    app.phrases.assign(MAX_PHRASES - 1, "p");
+    RunDialog({[&](HWND dialog) {
+        ASSERT_EQ(Send(app.dialogList, LB_GETCOUNT), MAX_PHRASES - 1);
+        SetEdit("the last one");
+        Command(dialog, IDC_ADD);
+        EXPECT_TRUE(g_script.notices.empty());
+        ASSERT_EQ(Send(app.dialogList, LB_GETCOUNT), MAX_PHRASES);
+        Select(-1);
+        SetEdit("one too many");
+        Command(dialog, IDC_ADD);
+        EXPECT_EQ(Send(app.dialogList, LB_GETCOUNT), MAX_PHRASES);
+        ASSERT_EQ(g_script.notices.size(), 1u) << "no notice";
+        EXPECT_NE(g_script.notices[0].find(L"65036"), std::wstring::npos);
+        EXPECT_EQ(g_script.noticeOwners[0], dialog);
+        EXPECT_EQ(EditText(), "one too many");
+        Command(dialog, IDCANCEL);
+    }});
+}
+
 // Typed text, as the edit box takes it from the keyboard: within its limit.
 void Type(const std::string& text) {
     SetWindowTextA(app.dialogEdit, EMPTY_TEXT);
