@@ -146,6 +146,7 @@ const Import IMPORTS[] = {
     {"kernel32.dll", "GetPrivateProfileStringA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetProcAddress", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetStartupInfoA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetSystemDefaultLCID", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetSystemDirectoryA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetVersionExA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GlobalAlloc", NT_3_1, WIN_95, FROM_WIN32},
