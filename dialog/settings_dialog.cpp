@@ -7,13 +7,10 @@
 #include "app/app_state.h"
 #include "phrases/phrase_menu.h"
 #include "resources/resource_ids.h"
+#include "settings/profile_accessor.h"
 #include "settings/settings.h"
 
 namespace {
-
-// Every text in the dialog fits this buffer: the edit box takes at most
-// TEXT_BUFFER - 1 bytes, and so does every phrase loaded from the file.
-const int TEXT_BUFFER = 1024;
 
 LRESULT SendToList(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     return SendMessageA(app.dialogList, message, wParam, lParam);
@@ -23,15 +20,32 @@ int SelectedIndex() { return static_cast<int>(SendToList(LB_GETCURSEL)); }
 
 int ItemCount() { return static_cast<int>(SendToList(LB_GETCOUNT)); }
 
-// Reads list item `index` into `buffer`. Every item came through the edit box
-// or from the file, so it fits with its terminator.
-void ReadItem(int index, char (&buffer)[TEXT_BUFFER]) {
-    buffer[0] = '\0';
-    SendToList(LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer));
+// List item `index`, measured first. The list box keeps UTF-16 on NT and
+// under Wine, so an item whose bytes do not round-trip through the code page
+// (a lone lead byte, bytes that are not Shift-JIS) can come back longer than
+// it went in: no fixed buffer would be safe.
+std::string ReadItem(int index) {
+    LRESULT length = SendToList(LB_GETTEXTLEN, index);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    LRESULT copied = SendToList(LB_GETTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(copied > 0 && copied <= length ? static_cast<size_t>(copied) : 0);
+    return text;
 }
 
-void InsertItem(int index, const char* text) {
-    SendToList(LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text[0] ? text : EMPTY_TEXT));
+// The edit box's text, measured first for the same reason.
+std::string ReadEdit() {
+    int length = GetWindowTextLengthA(app.dialogEdit);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    int copied = GetWindowTextA(app.dialogEdit, &text[0], length + 1);
+    text.resize(copied > 0 && copied <= length ? static_cast<size_t>(copied) : 0);
+    return text;
+}
+
+void InsertItem(int index, const std::string& text) {
+    SendToList(LB_INSERTSTRING, index,
+               reinterpret_cast<LPARAM>(text.empty() ? EMPTY_TEXT : text.c_str()));
 }
 
 void SelectItem(int index) { SendToList(LB_SETCURSEL, index); }
@@ -44,7 +58,8 @@ void InitDialog(HWND dialog) {
 
     app.dialogEdit = GetDlgItem(dialog, IDC_PHRASE_EDIT);
     app.dialogList = GetDlgItem(dialog, IDC_PHRASE_LIST);
-    SendMessageA(app.dialogEdit, EM_LIMITTEXT, TEXT_BUFFER - 1, 0);
+    // Counted in characters on NT and under Wine: Add checks the bytes.
+    SendMessageA(app.dialogEdit, EM_LIMITTEXT, ProfileAccessor::MAX_VALUE, 0);
 
     for (const std::string& phrase : app.phrases) {
         SendToList(LB_ADDSTRING, 0,
@@ -57,10 +72,30 @@ void InitDialog(HWND dialog) {
     SetActiveWindow(dialog);
 }
 
-void AddPhrase() {
-    char text[TEXT_BUFFER];
-    GetWindowTextA(app.dialogEdit, text, sizeof text);
-    if (text[0] == '\0') return;
+// The notices are UTF-16 so that they read right whatever the ANSI code page.
+static_assert(ProfileAccessor::MAX_VALUE == 1023, "the notice states the limit");
+const wchar_t TOO_LONG_NOTICE[] =
+    L"定型文は 1023 バイト（全角文字なら 511 文字）までです。短くしてから追加してください。";
+static_assert(MAX_PHRASES == 65036, "the notice states the limit");
+const wchar_t TOO_MANY_NOTICE[] = L"定型文は 65036 個まで登録できます。";
+
+void Notify(HWND dialog, const wchar_t* notice) {
+    MessageBoxW(dialog, notice, L"Vornick", MB_OK | MB_ICONEXCLAMATION);
+}
+
+// A phrase longer than the file gives back, or one past the last menu
+// command, is refused with a notice and stays in the edit box to be changed.
+void AddPhrase(HWND dialog) {
+    std::string text = ReadEdit();
+    if (text.empty()) return;
+    if (text.size() > static_cast<size_t>(ProfileAccessor::MAX_VALUE)) {
+        Notify(dialog, TOO_LONG_NOTICE);
+        return;
+    }
+    if (ItemCount() >= MAX_PHRASES) {
+        Notify(dialog, TOO_MANY_NOTICE);
+        return;
+    }
     SetWindowTextA(app.dialogEdit, EMPTY_TEXT);
     int position = SelectedIndex();
     if (position == LB_ERR) position = ItemCount();
@@ -71,9 +106,8 @@ void AddPhrase() {
 void CopySelectionToEdit() {
     int selected = SelectedIndex();
     if (selected == LB_ERR) return;
-    char text[TEXT_BUFFER];
-    ReadItem(selected, text);
-    SetWindowTextA(app.dialogEdit, text[0] ? text : EMPTY_TEXT);
+    std::string text = ReadItem(selected);
+    SetWindowTextA(app.dialogEdit, text.empty() ? EMPTY_TEXT : text.c_str());
     SendMessageA(app.dialogEdit, EM_SETSEL, 0, -1);
 }
 
@@ -89,8 +123,7 @@ void MoveSelected(int step) {
     int selected = SelectedIndex();
     int destination = selected + step;
     if (selected == LB_ERR || destination < 0 || destination >= ItemCount()) return;
-    char text[TEXT_BUFFER];
-    ReadItem(selected, text);
+    std::string text = ReadItem(selected);
     SendToList(LB_DELETESTRING, selected);
     InsertItem(destination, text);
     SelectItem(destination);
@@ -105,9 +138,7 @@ void ApplySettings(HWND dialog) {
     app.hotkeyVk = LOBYTE(hotkey);
     app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
     SaveSettings(count, [](INT32 i) -> const std::string& {
-        char text[TEXT_BUFFER];
-        ReadItem(i, text);
-        app.phrases.push_back(text);
+        app.phrases.push_back(ReadItem(i));
         return app.phrases.back();
     });
     RebuildPhraseMenu();
@@ -123,7 +154,7 @@ void CloseDialog(HWND dialog, int result) {
 INT_PTR OnCommand(HWND dialog, WORD id, WORD code) {
     switch (id) {
     case IDC_ADD:
-        AddPhrase();
+        AddPhrase(dialog);
         return TRUE;
     case IDC_PHRASE_LIST:
         if (code == LBN_SELCHANGE) CopySelectionToEdit();

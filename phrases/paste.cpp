@@ -26,15 +26,60 @@ HGLOBAL CopyToGlobalBlock(const std::string& phrase) {
     return block;
 }
 
-// Hands the block to the clipboard; false when the clipboard cannot be opened.
-bool PublishClipboardText(HGLOBAL block) {
+// The phrase as UTF-16, converted with the ANSI code page it is stored in,
+// in a movable block; null when it cannot be made.
+HGLOBAL CopyToUnicodeBlock(const std::string& phrase) {
+    int length = phrase.empty() ? 0
+                                : MultiByteToWideChar(CP_ACP, 0, phrase.data(),
+                                                      static_cast<int>(phrase.size()), nullptr, 0);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (length + 1) * sizeof(WCHAR));
+    if (!block) return nullptr;
+    WCHAR* chars = static_cast<WCHAR*>(GlobalLock(block));
+    if (!chars) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    if (length > 0) {
+        MultiByteToWideChar(CP_ACP, 0, phrase.data(), static_cast<int>(phrase.size()), chars,
+                            length);
+    }
+    GlobalUnlock(block);
+    return block;
+}
+
+// The system locale, whose ANSI code page is the one CP_ACP stands for.
+HGLOBAL CopyLocaleBlock() {
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(LCID));
+    if (!block) return nullptr;
+    LCID* locale = static_cast<LCID*>(GlobalLock(block));
+    if (!locale) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    *locale = GetSystemDefaultLCID();
+    GlobalUnlock(block);
+    return block;
+}
+
+// A clipboard that refused a block did not take ownership of it.
+void SetClipboardBlock(UINT format, HGLOBAL block) {
+    if (block && !SetClipboardData(format, block)) GlobalFree(block);
+}
+
+// Hands the text block to the clipboard, with the phrase in UTF-16 and its
+// locale beside it: from CF_TEXT alone the system would make the Unicode text
+// with the code page of the input language active at that moment, which after
+// a switch to another language garbles a Japanese phrase. False when the
+// clipboard cannot be opened.
+bool PublishClipboardText(HGLOBAL block, const std::string& phrase) {
     if (!OpenClipboard(app.mainWindow)) {
         GlobalFree(block);
         return false;
     }
     EmptyClipboard();
-    // A clipboard that refused the block did not take ownership of it.
-    if (!SetClipboardData(CF_TEXT, block)) GlobalFree(block);
+    SetClipboardBlock(CF_TEXT, block);
+    SetClipboardBlock(CF_UNICODETEXT, CopyToUnicodeBlock(phrase));
+    SetClipboardBlock(CF_LOCALE, CopyLocaleBlock());
     CloseClipboard();
     return true;
 }
@@ -94,7 +139,7 @@ void CaptureTarget() {
 
 void PastePhrase(const std::string& phrase) {
     HGLOBAL block = CopyToGlobalBlock(phrase);
-    if (!block || !PublishClipboardText(block)) return;
+    if (!block || !PublishClipboardText(block, phrase)) return;
 
     // Without a target, or with one that has been closed since, the phrase
     // stays on the clipboard: Ctrl+V must not reach some unrelated window.

@@ -10,6 +10,7 @@ void DetectPlatformFamily();
 // selection, unless the foreground is nothing, the main window or the taskbar.
 void CaptureTarget();
 
-// Puts the phrase on the clipboard as CF_TEXT, gives the foreground, focus and
-// selection back to the captured target and types Ctrl+V there.
+// Puts the phrase on the clipboard as CF_TEXT, and as CF_UNICODETEXT with the
+// CF_LOCALE of its code page; gives the foreground, focus and selection back
+// to the captured target and types Ctrl+V there.
 void PastePhrase(const std::string& phrase);

@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "resources/resource_ids.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -15,6 +16,37 @@ const size_t LABEL_BYTES = 40;
 // Windows 95 and NT 4.0 know.
 const UINT MENU_ITEM_RECORD_SIZE = offsetof(MENUITEMINFOA, hbmpItem);
 static_assert(sizeof(void*) != 4 || MENU_ITEM_RECORD_SIZE == 44, "the 32-bit first layout");
+
+// How many leading bytes of the phrase fit in `limit` bytes without cutting
+// a double-byte character: the walk from the start is the only way to tell a
+// lead byte from a trail byte, whose values overlap.
+size_t WholeCharacterBytes(const std::string& phrase, size_t limit) {
+    size_t end = 0;
+    while (end < phrase.size()) {
+        size_t width = IsDBCSLeadByte(static_cast<BYTE>(phrase[end])) ? 2 : 1;
+        if (end + width > limit) break;
+        end += width;
+    }
+    return end;
+}
+
+// The menu takes '&' as the mnemonic mark and a tab as the start of a second
+// column: "&&" shows one '&', and a tab is shown as a space.
+std::string MenuText(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '&') {
+            shown += "&&";
+        } else {
+            shown += c == '\t' ? ' ' : c;
+        }
+    }
+    return shown;
+}
+
+// Commands are 16 bits: phrase MAX_PHRASES - 1 has the last one.
+static_assert(IDM_PHRASE_BASE + MAX_PHRASES - 1 == 0xFFFF, "the command range");
 
 }  // namespace
 
@@ -26,24 +58,22 @@ void LoadMenus() {
 }
 
 std::string MakeMenuLabel(const std::string& phrase) {
-    if (phrase.size() < LABEL_BYTES) return phrase;
-    std::string label = phrase.substr(0, LABEL_BYTES);
-    // A byte above 0x80 may be the lead byte of a character whose second
-    // byte was cut off: drop it rather than show half a character.
-    if (static_cast<unsigned char>(label[LABEL_BYTES - 1]) > 0x80) {
-        label[LABEL_BYTES - 1] = '.';
-        label += "..";
-    } else {
-        label += "...";
-    }
-    return label;
+    if (phrase.size() < LABEL_BYTES) return MenuText(phrase);
+    return MenuText(phrase.substr(0, WholeCharacterBytes(phrase, LABEL_BYTES))) + "...";
+}
+
+size_t PhraseMenuItemCount(size_t phraseCount) {
+    return phraseCount < static_cast<size_t>(MAX_PHRASES) ? phraseCount
+                                                          : static_cast<size_t>(MAX_PHRASES);
 }
 
 void RebuildPhraseMenu() {
     int oldCount = GetMenuItemCount(app.phraseMenu);
     for (int i = 0; i < oldCount; ++i) DeleteMenu(app.phraseMenu, 0, MF_BYPOSITION);
 
-    for (size_t i = 0; i < app.phrases.size(); ++i) {
+    // A command past the range would wrap onto another command's number.
+    size_t count = PhraseMenuItemCount(app.phrases.size());
+    for (size_t i = 0; i < count; ++i) {
         std::string label = MakeMenuLabel(app.phrases[i]);
         MENUITEMINFOA item = {};
         item.cbSize = MENU_ITEM_RECORD_SIZE;

@@ -323,6 +323,8 @@ struct DialogScript {
     HWND first = nullptr;  // the dialog that the script drives
     bool nestedOpen = false;
     int nestedDialogs = 0;  // dialogs seen inside a nested OpenSettingsDialog
+    std::vector<std::wstring> notices;  // texts of the message boxes closed
+    std::vector<HWND> noticeOwners;
 };
 DialogScript g_script;
 
@@ -341,6 +343,21 @@ std::vector<HWND> Dialogs() {
     return found;
 }
 
+// A message box over the dialog is read and closed, as its user would, before
+// any further step runs.
+bool CloseNotice(const std::vector<HWND>& dialogs) {
+    for (HWND box : dialogs) {
+        if (box == g_script.first) continue;
+        wchar_t text[512] = L"";
+        GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));  // the text's static
+        g_script.notices.push_back(text);
+        g_script.noticeOwners.push_back(GetWindow(box, GW_OWNER));
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return true;
+    }
+    return false;
+}
+
 void CALLBACK OnScriptTimer(HWND, UINT, UINT_PTR, DWORD) {
     std::vector<HWND> dialogs = Dialogs();
     if (dialogs.empty()) return;
@@ -356,6 +373,7 @@ void CALLBACK OnScriptTimer(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     if (!g_script.first) g_script.first = dialogs.front();
+    if (CloseNotice(dialogs)) return;
     if (g_script.next < g_script.steps->size()) {
         (*g_script.steps)[g_script.next++](g_script.first);
     } else {
@@ -375,8 +393,8 @@ std::vector<std::string> ListItems(HWND dialog) {
     std::vector<std::string> items;
     int count = static_cast<int>(Send(list, LB_GETCOUNT));
     for (int i = 0; i < count; ++i) {
-        char text[1024] = "";
-        Send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        std::string text(Send(list, LB_GETTEXTLEN, i) + 1, '\0');
+        text.resize(Send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0])));
         items.push_back(text);
     }
     return items;
@@ -403,7 +421,7 @@ std::vector<std::pair<UINT, std::string>> MenuFor(const PhraseList& phrases) {
 // The entries of the settings file's section, as the platform reads them.
 std::vector<std::string> SectionEntries() {
     std::vector<std::string> entries;
-    char buffer[8192];
+    static char buffer[32768];
     DWORD length = GetPrivateProfileSectionA("DefStr", buffer, sizeof buffer, "./vornick.ini");
     for (DWORD start = 0; start < length;) {
         entries.push_back(buffer + start);
@@ -689,6 +707,139 @@ TEST_F(SettingsDialogTest, Cp932JapanesePhrasesPassThroughTheListUnchanged) {
     EXPECT_EQ(app.phrases, (PhraseList{b, a, b}));
     EXPECT_EQ(SectionEntries(),
               (std::vector<std::string>{"len=3", "VK=0", "shift=0", "0=" + b, "1=" + a, "2=" + b}));
+}
+
+std::string EditText() {
+    std::string text(GetWindowTextLengthA(app.dialogEdit) + 1, '\0');
+    text.resize(GetWindowTextA(app.dialogEdit, &text[0], static_cast<int>(text.size())));
+    return text;
+}
+
+// Selects an item as a click does: the list box notifies its dialog.
+void ClickItem(HWND dialog, int index) {
+    Send(app.dialogList, LB_SETCURSEL, index);
+    Send(dialog, WM_COMMAND, MAKEWPARAM(IDC_PHRASE_LIST, LBN_SELCHANGE),
+         reinterpret_cast<LPARAM>(app.dialogList));
+}
+
+std::string Repeat(const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += part;
+    return out;
+}
+
+// The list box keeps UTF-16 here, so an item that does not round-trip
+// through code page 932 comes back longer than it went in. Every item is
+// selected into the edit box, moved down and up again, and saved by OK.
+TEST_F(SettingsDialogTest, Cp932ItemsLongerOnTheWayBackAreSelectedMovedAndSavedWhole) {
+    ASSERT_EQ(GetACP(), 932u);
+    const std::string HIRAGANA_A = "\x82\xa0";
+    // A value longer than the 1023 bytes that are read, and UTF-8 text
+    // ("日本語" and a last lead byte) that is not Shift-JIS.
+    Start("[DefStr]\r\nlen=2\r\nVK=0\r\nshift=0\r\n0=" + Repeat(HIRAGANA_A, 600) +
+          "\r\n1=\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\r\n");
+    ASSERT_EQ(app.phrases.size(), 2u);
+    // The same troubles as bytes that reach the list unchanged: a 1023-byte
+    // cut ending in a lead byte, and a lead byte before an ASCII byte.
+    app.phrases.push_back(Repeat(HIRAGANA_A, 511) + "\x82");
+    app.phrases.push_back("\x81 \x81" + std::string(100, 'z'));
+    // An item far longer than any phrase, however it got into the list.
+    const std::string huge = Repeat(HIRAGANA_A, 2500) + "\x82";
+    std::vector<std::string> listAtOk;
+    RunDialog({[&](HWND dialog) {
+        Send(app.dialogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(huge.c_str()));
+        const std::vector<std::string> items = ListItems(dialog);
+        ASSERT_EQ(items.size(), 5u);
+        EXPECT_EQ(items[2].size(), 1024u) << "the lone lead byte came back as two bytes";
+        EXPECT_EQ(items[4].size(), huge.size() + 1);
+        for (int i = 0; i < 5; ++i) {
+            ClickItem(dialog, i);
+            EXPECT_EQ(EditText().size(), items[i].size()) << i;
+            Command(dialog, i < 4 ? IDC_DOWN : IDC_UP);
+            Command(dialog, i < 4 ? IDC_UP : IDC_DOWN);
+        }
+        EXPECT_EQ(ListItems(dialog), items) << "moving changed an item";
+        listAtOk = ListItems(dialog);
+        ConfirmWithFocusOnTheList(dialog);
+    }});
+    EXPECT_EQ(app.phrases, listAtOk);
+    std::vector<std::string> expected = {"len=5", "VK=0", "shift=0"};
+    for (size_t i = 0; i < listAtOk.size(); ++i)
+        expected.push_back(std::to_string(i) + "=" + listAtOk[i]);
+    EXPECT_EQ(SectionEntries(), expected);
+}
+
+// Phrase i has command IDM_PHRASE_BASE + i, a 16-bit number: the list may
+// grow to MAX_PHRASES and no further.
+TEST_F(SettingsDialogTest, AddRefusesAPhrasePastTheLastMenuCommandWithANotice) {
+    Start("[DefStr]\r\nlen=0\r\nVK=0\r\nshift=0\r\n");
+    // Loading that many from a file takes long; the list is the same.
+    app.phrases.assign(MAX_PHRASES - 1, "p");
+    RunDialog({[&](HWND dialog) {
+        ASSERT_EQ(Send(app.dialogList, LB_GETCOUNT), MAX_PHRASES - 1);
+        SetEdit("the last one");
+        Command(dialog, IDC_ADD);
+        EXPECT_TRUE(g_script.notices.empty());
+        ASSERT_EQ(Send(app.dialogList, LB_GETCOUNT), MAX_PHRASES);
+        Select(-1);
+        SetEdit("one too many");
+        Command(dialog, IDC_ADD);
+        EXPECT_EQ(Send(app.dialogList, LB_GETCOUNT), MAX_PHRASES);
+        ASSERT_EQ(g_script.notices.size(), 1u) << "no notice";
+        EXPECT_NE(g_script.notices[0].find(L"65036"), std::wstring::npos);
+        EXPECT_EQ(g_script.noticeOwners[0], dialog);
+        EXPECT_EQ(EditText(), "one too many");
+        Command(dialog, IDCANCEL);
+    }});
+}
+
+// Typed text, as the edit box takes it from the keyboard: within its limit.
+void Type(const std::string& text) {
+    SetWindowTextA(app.dialogEdit, EMPTY_TEXT);
+    Send(app.dialogEdit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// The edit box's limit counts characters here, so twice as many bytes of
+// Japanese text can be typed as a phrase may hold.
+TEST_F(SettingsDialogTest, Cp932AddRefusesAPhraseOverTheByteLimitAndKeepsItInTheEditBox) {
+    ASSERT_EQ(GetACP(), 932u);
+    const std::string HIRAGANA_A = "\x82\xa0";
+    struct Row {
+        const char* what;
+        std::string typed;
+        bool added;
+    };
+    const Row rows[] = {
+        {"1023 bytes: 511 hiragana and one ASCII letter", Repeat(HIRAGANA_A, 511) + "a", true},
+        {"1024 bytes in 512 characters", Repeat(HIRAGANA_A, 512), false},
+        {"1000 hiragana, 2000 bytes", Repeat(HIRAGANA_A, 1000), false},
+        {"1023 ASCII letters", std::string(1023, 'q'), true},
+    };
+    Start("[DefStr]\r\nlen=1\r\nVK=0\r\nshift=0\r\n0=first\r\n");
+    RunDialog({[&](HWND dialog) {
+        std::vector<std::string> items = ListItems(dialog);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.what);
+            g_script.notices.clear();
+            g_script.noticeOwners.clear();
+            Type(row.typed);
+            ASSERT_EQ(EditText(), row.typed) << "the edit box did not take the typed text";
+            Select(-1);  // appends at the end
+            Command(dialog, IDC_ADD);
+            if (row.added) {
+                items.push_back(row.typed);
+                EXPECT_TRUE(g_script.notices.empty());
+                EXPECT_EQ(EditText(), "");
+            } else {
+                ASSERT_EQ(g_script.notices.size(), 1u) << "no notice";
+                EXPECT_NE(g_script.notices[0].find(L"1023 バイト"), std::wstring::npos);
+                EXPECT_EQ(g_script.noticeOwners[0], dialog);
+                EXPECT_EQ(EditText(), row.typed) << "the refused text left the edit box";
+            }
+            EXPECT_EQ(ListItems(dialog), items);
+        }
+        Command(dialog, IDCANCEL);
+    }});
 }
 
 }  // namespace

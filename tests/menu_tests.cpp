@@ -105,37 +105,101 @@ std::string Repeat(const std::string& part, int times) {
 
 const std::string A39(39, 'a');
 
-TEST(MenuLabelTest, CutsAtFortyBytesAndDropsAHighLastByte) {
-    // Shift-JIS: "あ" is 82 A0 (both bytes above 0x80), "ー" is 81 5B.
-    const std::string HIRAGANA_A = "\x82\xa0";
-    const std::string LONG_VOWEL = "\x81\x5b";
-    struct Case {
-        const char* what;
-        std::string phrase;
-        std::string label;
-    } cases[] = {
+struct LabelCase {
+    std::string what;
+    std::string phrase;
+    std::string label;
+};
+
+void ExpectLabels(const std::vector<LabelCase>& cases) {
+    for (const LabelCase& c : cases) {
+        EXPECT_EQ(Hex(MakeMenuLabel(c.phrase)), Hex(c.label)) << c.what;
+    }
+}
+
+TEST(MenuLabelTest, CutsAtFortyBytesAndShowsAmpersandsAndTabsAsText) {
+    ExpectLabels({
         {"empty phrase", "", ""},
         {"39 bytes are shown whole", A39, A39},
         {"40 bytes are the first length cut", A39 + "b", A39 + "b..."},
         {"41 bytes keep 40", A39 + "bc", A39 + "b..."},
         {"a long phrase keeps 40", Repeat("0123456789", 10), Repeat("0123456789", 4) + "..."},
-        {"byte 39 = 0x80 is not above 0x80", A39 + "\x80z", A39 + "\x80..."},
-        {"byte 39 = 0x81 is dropped", A39 + "\x81z", A39 + "..."},
-        {"byte 39 = 0xFF is dropped", A39 + "\xff", A39 + "..."},
-        {"a lead byte cut from its trail byte is dropped", "a" + Repeat(HIRAGANA_A, 20),
-         "a" + Repeat(HIRAGANA_A, 19) + "..."},
-        {"a trail byte above 0x80 is dropped as well", Repeat(HIRAGANA_A, 20),
-         Repeat(HIRAGANA_A, 19) + "\x82..."},
-        {"a trail byte below 0x80 ends a whole character", "aa" + Repeat(LONG_VOWEL, 20),
-         "aa" + Repeat(LONG_VOWEL, 19) + "..."},
-        {"& and tab are kept, nothing escaped", "a&b\tc&&", "a&b\tc&&"},
+        {"& would underline the next letter", "Q&A", "Q&&A"},
+        {"&& would show one &", "&&", "&&&&"},
+        {"a tab would start a second column", "a\tb\t", "a b "},
+        // The cut counts the phrase's bytes, before '&' is doubled.
         {"& and tab inside a cut phrase", std::string(37, '-') + "&\t" + "xyz",
-         std::string(37, '-') + "&\tx..."},
-        {"a high byte before byte 39 is no concern", "\xff" + std::string(40, 'q'),
+         std::string(37, '-') + "&& x..."},
+        {"& as byte 40 is kept whole", A39 + "&z", A39 + "&&..."},
+    });
+}
+
+TEST(MenuLabelTest, HighBytesAreWholeCharactersInASingleByteCodePage) {
+    if (IsDBCSLeadByte(0x81)) GTEST_SKIP() << "the ANSI code page is double-byte";
+    ExpectLabels({
+        {"byte 40 = 0x80", A39 + "\x80z", A39 + "\x80..."},
+        {"byte 40 = 0x81", A39 + "\x81z", A39 + "\x81..."},
+        {"byte 40 = 0xFF", A39 + "\xff", A39 + "\xff..."},
+        {"a high byte before the cut", "\xff" + std::string(40, 'q'),
          "\xff" + std::string(39, 'q') + "..."},
+    });
+}
+
+// Shift-JIS: hiragana and kanji are two bytes, lead 0x81-0x9F or 0xE0-0xFC,
+// trail 0x40-0xFC; half-width katakana are single bytes 0xA1-0xDF.
+TEST(MenuLabelTest, Cp932CutsOnlyBetweenWholeCharacters) {
+    ASSERT_EQ(GetACP(), 932u);
+    const std::string A = "\x82\xa0";            // あ
+    const std::string TEIKEIBUN = "\x92\xe8\x8c\x5e\x95\xb6";  // 定型文
+    const std::string KANA_A = "\xb1";           // ｱ, half-width
+    const std::string HYOU = "\x95\x5c";         // 表, trail byte '\'
+    std::vector<LabelCase> cases = {
+        {"20 hiragana are 40 whole bytes", Repeat(A, 20), Repeat(A, 20) + "..."},
+        {"more hiragana keep 20", Repeat(A, 30), Repeat(A, 20) + "..."},
+        {"39 hiragana bytes fit, the 20th straddles", "a" + Repeat(A, 20),
+         "a" + Repeat(A, 19) + "..."},
+        {"ASCII before hiragana", "abc" + Repeat(A, 20), "abc" + Repeat(A, 18) + "..."},
+        {"kanji: 6 and a half", Repeat(TEIKEIBUN, 7), Repeat(TEIKEIBUN, 6) + "\x92\xe8\x8c\x5e..."},
+        {"kanji straddling the cut", "x" + Repeat(TEIKEIBUN, 7),
+         "x" + Repeat(TEIKEIBUN, 6) + "\x92\xe8..."},
+        {"40 half-width katakana are 40 characters", Repeat(KANA_A, 41), Repeat(KANA_A, 40) + "..."},
+        {"half-width katakana, then hiragana across the cut", Repeat(KANA_A, 39) + A,
+         Repeat(KANA_A, 39) + "..."},
+        {"a character ending in '\\' at byte 40", std::string(38, 'a') + HYOU + "z",
+         std::string(38, 'a') + HYOU + "..."},
+        {"a lone lead byte as byte 40 is half a character", A39 + "\x82",
+         A39 + "..."},
+        {"a lone lead byte in a short phrase is left as it is", "ab\x82", "ab\x82"},
+        {"& after a double-byte character", Repeat(A, 3) + "&" + HYOU,
+         Repeat(A, 3) + "&&" + HYOU},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Hex(MakeMenuLabel(c.phrase)), Hex(c.label)) << c.what;
+    // Every trail byte value as byte 40, ending a character that fits.
+    for (int trail = 0x40; trail <= 0xFC; ++trail) {
+        std::string character = "\x88" + std::string(1, static_cast<char>(trail));
+        cases.push_back({"trail byte " + Hex(std::string(1, static_cast<char>(trail))) + "at byte 40",
+                         std::string(38, 'a') + character + "zz",
+                         std::string(38, 'a') + character + "..."});
+    }
+    // Every lead byte value as byte 40: its character straddles the cut.
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (lead >= 0xA0 && lead <= 0xDF) continue;  // half-width katakana
+        std::string character = std::string(1, static_cast<char>(lead)) + "\x40";
+        cases.push_back({"lead byte " + Hex(std::string(1, static_cast<char>(lead))) + "at byte 40",
+                         A39 + character, A39 + "..."});
+    }
+    ExpectLabels(cases);
+}
+
+// A menu of 65,036 items takes minutes to build under Wine, so the bound is
+// checked on the count that the rebuild uses.
+TEST(PhraseMenuBoundTest, NoPhraseGetsACommandPastTheCommandRange) {
+    const struct {
+        size_t phrases, items;
+    } rows[] = {{0, 0}, {1, 1}, {65035, 65035}, {65036, 65036}, {65037, 65036}, {200000, 65036}};
+    for (const auto& row : rows) {
+        size_t items = PhraseMenuItemCount(row.phrases);
+        EXPECT_EQ(items, row.items) << row.phrases;
+        if (items > 0) EXPECT_LE(IDM_PHRASE_BASE + items - 1, 0xFFFFu) << row.phrases;
     }
 }
 
@@ -224,9 +288,9 @@ TEST_F(PhraseMenuTest, EachPhraseBecomesAStringItemNumberedFrom500) {
     const std::vector<MenuItem> expected = {
         PhraseItem(0, "first", L"first"),
         PhraseItem(1, "", L""),
-        PhraseItem(2, "Tom & Jerry\tCtrl+T", L"Tom & Jerry\tCtrl+T"),
+        PhraseItem(2, "Tom && Jerry Ctrl+T", L"Tom && Jerry Ctrl+T"),
         PhraseItem(3, A39 + "b...", Widen(A39 + "b...")),
-        PhraseItem(4, "&&x", L"&&x"),
+        PhraseItem(4, "&&&&x", L"&&&&x"),
     };
     std::vector<MenuItem> trayBefore = ReadMenu(app.trayMenu);
     Rebuild(list);
@@ -286,6 +350,7 @@ TEST_F(PhraseMenuTest, Cp932ShiftJisPhrasesReadBackAsJapanese) {
         TEIKEIBUN, "a" + Repeat(HIRAGANA_A, 20),  // byte 39 is a lead byte
         "aa" + Repeat(LONG_VOWEL, 20),            // byte 39 is a trail byte below 0x80
         "\x83\x65\x83\x58\x83\x67&\t1",           // テスト&<tab>1
+        Repeat(HIRAGANA_A, 25),                   // byte 39 is a trail byte above 0x80
     };
     Rebuild(list);
     const std::vector<MenuItem> expected = {
@@ -294,7 +359,8 @@ TEST_F(PhraseMenuTest, Cp932ShiftJisPhrasesReadBackAsJapanese) {
                    L"a" + std::wstring(19, L'\u3042') + L"..."),
         PhraseItem(2, "aa" + Repeat(LONG_VOWEL, 19) + "...",
                    L"aa" + std::wstring(19, L'\u30fc') + L"..."),
-        PhraseItem(3, list[3], L"\u30c6\u30b9\u30c8&\t1"),
+        PhraseItem(3, "\x83\x65\x83\x58\x83\x67&& 1", L"\u30c6\u30b9\u30c8&& 1"),
+        PhraseItem(4, Repeat(HIRAGANA_A, 20) + "...", std::wstring(20, L'\u3042') + L"..."),
     };
     EXPECT_EQ(ReadMenu(app.phraseMenu), expected);
 
