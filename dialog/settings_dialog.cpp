@@ -1,6 +1,7 @@
 #include "dialog/settings_dialog.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 
 #include <string>
 
@@ -35,6 +36,16 @@ void InsertItem(int index, const char* text) {
 }
 
 void SelectItem(int index) { SendToList(LB_SETCURSEL, index); }
+
+// ANSI text as UTF-16, for the message box.
+std::wstring Widened(const std::string& text) {
+    int length =
+        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return L"";
+    std::wstring wide(length, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
 
 void InitDialog(HWND dialog) {
     SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.smallIcon));
@@ -96,21 +107,55 @@ void MoveSelected(int step) {
     SelectItem(destination);
 }
 
-// Takes the list and the hotkey control into AppState, the file and the menu.
-void ApplySettings(HWND dialog) {
-    app.phrases.clear();
+// The system's text for `error`, or its number where it has none.
+std::wstring ErrorText(DWORD error) {
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
+    std::wstring reason = length > 0 ? Widened(std::string(text, length)) : L"";
+    char number[32];
+    snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(error));
+    return reason + L"（エラー " + Widened(number) + L"）";
+}
+
+// Tells the user that OK could not write the file, and why; the dialog
+// stays open with the list as edited.
+void ReportSaveFailure(HWND dialog, DWORD error) {
+    const std::wstring text = L"設定ファイルに保存できませんでした。\n\n" +
+                              Widened(SettingsFilePath()) + L"\n" + ErrorText(error) +
+                              L"\n\n編集した一覧はそのまま残っています。OK でもう一度保存するか、"
+                              L"中止で変更を取り消してください。";
+    MessageBoxW(dialog, text.c_str(), L"vornick", MB_OK | MB_ICONERROR);
+}
+
+// Saves the list and the hotkey control, and only when the file took them
+// makes them the program's phrases, menu and hotkey. Returns whether it did.
+bool ApplySettings(HWND dialog) {
+    PhraseList edited;
     int count = ItemCount();
-    WORD hotkey =
-        static_cast<WORD>(SendMessageA(GetDlgItem(dialog, IDC_HOTKEY), HKM_GETHOTKEY, 0, 0));
-    app.hotkeyVk = LOBYTE(hotkey);
-    app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
-    SaveSettings(count, [](INT32 i) -> const std::string& {
+    for (int i = 0; i < count; ++i) {
         char text[TEXT_BUFFER];
         ReadItem(i, text);
-        app.phrases.push_back(text);
-        return app.phrases.back();
-    });
+        edited.push_back(text);
+    }
+    WORD hotkey =
+        static_cast<WORD>(SendMessageA(GetDlgItem(dialog, IDC_HOTKEY), HKM_GETHOTKEY, 0, 0));
+    const INT32 oldVk = app.hotkeyVk, oldModifiers = app.hotkeyModifiers;
+    app.hotkeyVk = LOBYTE(hotkey);
+    app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
+    DWORD error = SaveSettings(static_cast<INT32>(edited.size()),
+                               [&](INT32 i) -> const std::string& { return edited[i]; });
+    if (error != ERROR_SUCCESS) {
+        // Cancel must find the hotkey as it was before the dialog.
+        app.hotkeyVk = oldVk;
+        app.hotkeyModifiers = oldModifiers;
+        ReportSaveFailure(dialog, error);
+        return false;
+    }
+    app.phrases.swap(edited);
     RebuildPhraseMenu();
+    return true;
 }
 
 void CloseDialog(HWND dialog, int result) {
@@ -143,8 +188,7 @@ INT_PTR OnCommand(HWND dialog, WORD id, WORD code) {
             PostMessageA(dialog, WM_COMMAND, IDC_ADD, 0);
             return FALSE;
         }
-        ApplySettings(dialog);
-        CloseDialog(dialog, IDOK);
+        if (ApplySettings(dialog)) CloseDialog(dialog, IDOK);
         return TRUE;
     case IDCANCEL:
         CloseDialog(dialog, IDCANCEL);

@@ -648,6 +648,144 @@ TEST_F(SettingsDialogTest, HotkeyTravelsThroughTheControlIntoStateFileAndRegistr
     }
 }
 
+// A message box that the dialog showed, as a step found it.
+struct MessageSeen {
+    HWND owner = nullptr;
+    std::wstring caption, text;
+};
+
+// The step that runs while OK's message box is up: records it and closes it.
+Step CloseMessageBox(std::vector<MessageSeen>* seen) {
+    return [seen](HWND dialog) {
+        for (HWND box : Dialogs()) {
+            if (box == dialog) continue;
+            MessageSeen message;
+            message.owner = GetWindow(box, GW_OWNER);
+            wchar_t text[1024] = L"";
+            GetWindowTextW(box, text, 1024);
+            message.caption = text;
+            GetDlgItemTextW(box, 0xFFFF, text, 1024);  // the message box's text
+            message.text = text;
+            seen->push_back(message);
+            Send(box, WM_COMMAND, IDOK);
+        }
+    };
+}
+
+std::wstring SystemReason(DWORD error) {
+    wchar_t text[512] = L"";
+    char ansi[512] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, ansi, sizeof ansi, nullptr);
+    while (length > 0 && (ansi[length - 1] == '\r' || ansi[length - 1] == '\n')) ansi[--length] = 0;
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, text, 512);
+    return text;
+}
+
+std::wstring Wide(const std::string& text) {
+    wchar_t wide[1024] = L"";
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 1024);
+    return wide;
+}
+
+TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
+    // Each fault, made and undone in the folder of the settings file. Run as
+    // an administrator, the platform ignores neither a lock nor a file
+    // system that takes no new files, whereas the read-only flag it may.
+    struct Fault {
+        const char* what;
+        std::function<void(const std::string& folder)> make, undo;
+        std::string fileShown;  // the file that the message must name
+        DWORD error;
+        bool retry;  // OK again once the fault is gone; otherwise Cancel
+    };
+    const std::string folder = dir_.path();
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    const Fault faults[] = {
+        {"read-only file",
+         [](const std::string& f) {
+             SetFileAttributesA((f + "\\vornick.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+         },
+         [](const std::string& f) {
+             SetFileAttributesA((f + "\\vornick.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+         },
+         folder + "\\vornick.ini", ERROR_ACCESS_DENIED, true},
+        {"file locked by another handle without sharing",
+         [&](const std::string& f) {
+             lock = CreateFileA((f + "\\vornick.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+             EXPECT_NE(lock, INVALID_HANDLE_VALUE);
+         },
+         [&](const std::string&) { CloseHandle(lock); }, folder + "\\vornick.ini",
+         ERROR_SHARING_VIOLATION, false},
+        // /sys takes no new files, whoever asks.
+        {"folder that cannot be written",
+         [](const std::string&) { EXPECT_TRUE(SetCurrentDirectoryA("Z:\\sys")); },
+         [](const std::string& f) { SetCurrentDirectoryA(f.c_str()); }, "Z:\\sys\\vornick.ini",
+         ERROR_ACCESS_DENIED, true},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        app.phrases.clear();
+        Start(FOUR_PHRASES);
+        const std::string before = ReadFileBytes("vornick.ini");
+        const PhraseList phrases = app.phrases;
+        const auto menu = PhraseMenuItems();
+        const std::vector<std::string> edited = {"alpha", "", "gamma", "delta", "added"};
+        std::vector<MessageSeen> seen;
+        RunDialog({[&](HWND dialog) {
+                       SetEdit("added");
+                       Command(dialog, IDC_ADD);
+                       SetHotkey(dialog, MAKEWORD('Q', HOTKEYF_CONTROL));
+                       fault.make(folder);
+                       ConfirmWithFocusOnTheList(dialog);  // the box is closed inside
+                       ASSERT_EQ(seen.size(), 1u) << "no message box";
+                       EXPECT_TRUE(IsWindowVisible(dialog)) << "the dialog closed";
+                       EXPECT_EQ(ListItems(dialog), edited);
+                       EXPECT_EQ(Hotkey(dialog), MAKEWORD('Q', HOTKEYF_CONTROL));
+                       EXPECT_EQ(app.phrases, phrases);
+                       EXPECT_EQ(app.hotkeyVk, VK_F12);
+                       EXPECT_EQ(app.hotkeyModifiers, MOD_CONTROL | MOD_SHIFT);
+                       EXPECT_EQ(PhraseMenuItems(), menu);
+                   },
+                   CloseMessageBox(&seen),
+                   [&](HWND dialog) {
+                       fault.undo(folder);
+                       EXPECT_EQ(ReadFileBytes(folder + "\\vornick.ini"), before);
+                       if (fault.retry) {
+                           ConfirmWithFocusOnTheList(dialog);
+                       } else {
+                           Command(dialog, IDCANCEL);
+                       }
+                   }});
+        ASSERT_EQ(seen.size(), 1u);
+        const MessageSeen& message = seen[0];
+        EXPECT_EQ(message.owner, g_script.first) << "the box is not owned by the dialog";
+        EXPECT_EQ(message.caption, L"vornick");
+        EXPECT_NE(message.text.find(L"保存できませんでした"), std::wstring::npos);
+        EXPECT_NE(message.text.find(Wide(fault.fileShown)), std::wstring::npos)
+            << "the file is not named";
+        EXPECT_NE(message.text.find(SystemReason(fault.error)), std::wstring::npos)
+            << "the system's reason is missing";
+        EXPECT_FALSE(SystemReason(fault.error).empty());
+
+        if (fault.retry) {
+            PhraseList expected(edited.begin(), edited.end());
+            EXPECT_EQ(app.phrases, expected);
+            EXPECT_EQ(app.hotkeyVk, 'Q');
+            EXPECT_EQ(PhraseMenuItems(), MenuFor(expected));
+            EXPECT_EQ(SectionEntries()[0], "len=5");
+            EXPECT_TRUE(Taken(MOD_CONTROL, 'Q'));
+        } else {
+            EXPECT_EQ(app.phrases, phrases);
+            EXPECT_EQ(PhraseMenuItems(), menu);
+            EXPECT_EQ(ReadFileBytes("vornick.ini"), before);
+            EXPECT_TRUE(Taken(MOD_CONTROL | MOD_SHIFT, VK_F12));
+        }
+        UnregisterHotKey(app.mainWindow, HOTKEY_ID);
+    }
+}
+
 TEST_F(SettingsDialogTest, SecondOpenWhileOpenDoesNothing) {
     Start(FOUR_PHRASES);
     RunDialog({[&](HWND dialog) {
