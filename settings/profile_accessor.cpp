@@ -21,9 +21,26 @@ bool IsTrimmedSpace(wchar_t c) {
            c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
 }
 
+// Windows 95, 98 and Me: not the NT family.
+bool SystemCapsSections() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT;
+}
+
+// The file's size in bytes; 0 when it is missing or larger than 16 MB.
+DWORD FileSize(const std::string& fileName) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(TextOrEmpty(fileName), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FindClose(search);
+    const DWORD LIMIT = 16 * 1024 * 1024;
+    return found.nFileSizeHigh == 0 && found.nFileSizeLow < LIMIT ? found.nFileSizeLow : 0;
+}
+
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
-bool IsQuotedPair(const std::string& text) {
+bool IsQuotedPair(std::string_view text) {
     return text.size() >= 2 && IsQuote(text[0]) && text.back() == text[0];
 }
 
@@ -40,15 +57,15 @@ bool HasTrimmedEnd(const std::string& text) {
 }
 
 // `text` cut to at most `size` bytes, never inside a double-byte character.
-std::string CutAt(const std::string& text, size_t size) {
-    if (text.size() <= size) return text;
+std::string CutAt(std::string_view text, size_t size) {
+    if (text.size() <= size) return std::string(text);
     size_t end = 0;
     while (end < size) {
         size_t next = end + (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[end])) ? 2 : 1);
         if (next > size) break;
         end = next;
     }
-    return text.substr(0, end);
+    return std::string(text.substr(0, end));
 }
 
 }  // namespace
@@ -82,10 +99,12 @@ const char* ProfileAccessor::GetString(const std::string& defaultValue) {
 }
 
 bool ProfileAccessor::GetSection(std::string* entries) const {
-    // A result of size - 2 means that the buffer was too small. The first
-    // read is exactly as large as the older systems allow; where a larger
-    // buffer brings no more, the system has cut the list at its limit.
-    std::string buffer(SECTION_LIMIT_9X, '\0');
+    // A result of size - 2 means that the buffer was too small. Where the
+    // system caps the list, the first read is exactly as large as it allows,
+    // and a larger buffer that brings no more shows the list was cut there.
+    // Elsewhere the first read is sized to hold the whole file, because each
+    // read costs a pass over it.
+    std::string buffer(SystemCapsSections() ? SECTION_LIMIT_9X : FileSize(fileName) + 64, '\0');
     DWORD previous = 0;
     for (;;) {
         DWORD length = GetPrivateProfileSectionA(TextOrEmpty(section), &buffer[0],
@@ -93,12 +112,13 @@ bool ProfileAccessor::GetSection(std::string* entries) const {
                                                  TextOrEmpty(fileName));
         if (previous != 0 && length <= previous) return false;
         if (length + 2 < buffer.size()) {
-            entries->assign(buffer.data(), length);
+            buffer.resize(length);
+            entries->swap(buffer);
             return true;
         }
         previous = length;
         // Keeps what was read, in case the larger read brings nothing.
-        *entries = buffer.substr(0, length);
+        entries->assign(buffer.data(), length);
         buffer.assign(buffer.size() * 2, '\0');
     }
 }
@@ -134,12 +154,12 @@ std::string ProfileAccessor::ValueFor(const std::string& text) {
     return '"' + oneLine + '"';
 }
 
-std::string ProfileAccessor::ValueAsRead(const std::string& listed) {
+std::string ProfileAccessor::ValueAsRead(std::string_view listed) {
     if (IsQuotedPair(listed)) return CutAt(listed.substr(1, listed.size() - 2), MAX_VALUE);
     return CutAt(listed, MAX_VALUE);
 }
 
-bool ProfileAccessor::IntAsRead(const std::string& listed, INT32 defaultValue, INT32* number) {
+bool ProfileAccessor::IntAsRead(std::string_view listed, INT32 defaultValue, INT32* number) {
     const std::string text = ValueAsRead(listed);
     if (text.empty()) {
         *number = defaultValue;

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 class ProfileAccessor {
 public:
@@ -50,12 +51,12 @@ public:
     // A value as a section read lists it (white space trimmed, quotes kept),
     // made what the per-key read gives: one pair of matching quotes around it
     // dropped, cut to MAX_VALUE bytes.
-    static std::string ValueAsRead(const std::string& listed);
+    static std::string ValueAsRead(std::string_view listed);
     // A value as a section read lists it, made the number that GetInt gives,
     // where that is plain: an empty value gives the default, a decimal number
     // of up to nine digits, with or without a sign, its value. Returns false
     // for anything else, which is left to the platform's own read.
-    static bool IntAsRead(const std::string& listed, INT32 defaultValue, INT32* number);
+    static bool IntAsRead(std::string_view listed, INT32 defaultValue, INT32* number);
 
     std::string fileName;
     std::string section;

@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <string_view>
 #include <vector>
 
 #include "app/app_state.h"
@@ -12,39 +13,38 @@ const char SETTINGS_SECTION[] = "DefStr";
 
 // One entry of a section read: "key=value", or a bare key, which every read
 // takes as absent from the file.
+// Both views point into the text of the read.
 struct Entry {
-    std::string key;
-    std::string value;
+    std::string_view key;
+    std::string_view value;
     bool hasValue;
 };
 
-std::string Trimmed(const std::string& text) {
+std::string_view Trimmed(std::string_view text) {
     size_t begin = 0, end = text.size();
     while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
     while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
     return text.substr(begin, end - begin);
 }
 
-std::vector<Entry> SplitEntries(const std::string& listed) {
+std::vector<Entry> SplitEntries(std::string_view listed) {
     std::vector<Entry> entries;
-    for (size_t start = 0; start < listed.size();) {
-        size_t end = listed.find('\0', start);
-        if (end == std::string::npos) end = listed.size();
-        if (end > start) {
-            size_t equals = listed.find('=', start);
-            Entry entry;
-            entry.hasValue = equals < end;
-            entry.key = Trimmed(listed.substr(start, (entry.hasValue ? equals : end) - start));
-            if (entry.hasValue) entry.value = Trimmed(listed.substr(equals + 1, end - equals - 1));
-            entries.push_back(entry);
-        }
-        start = end + 1;
+    while (!listed.empty()) {
+        std::string_view text = listed.substr(0, listed.find('\0'));
+        listed.remove_prefix(text.size() < listed.size() ? text.size() + 1 : text.size());
+        if (text.empty()) continue;
+        size_t equals = text.find('=');
+        Entry entry;
+        entry.hasValue = equals != std::string_view::npos;
+        entry.key = Trimmed(text.substr(0, equals));
+        if (entry.hasValue) entry.value = Trimmed(text.substr(equals + 1));
+        entries.push_back(entry);
     }
     return entries;
 }
 
 // Key names compare as the platform compares ours: ignoring ASCII case.
-bool SameKey(const std::string& key, const char* name) {
+bool SameKey(std::string_view key, const char* name) {
     size_t i = 0;
     for (; i < key.size() && name[i]; ++i) {
         char a = key[i], b = name[i];
@@ -65,7 +65,7 @@ const Entry* Find(const std::vector<Entry>& entries, const char* name) {
 
 // The phrase index that `key` names (decimal, as SetKeyIndex writes it),
 // or -1 when it names none below `count`.
-INT32 PhraseIndex(const std::string& key, INT32 count) {
+INT32 PhraseIndex(std::string_view key, INT32 count) {
     if (key.empty() || key.size() > 10 || (key[0] == '0' && key.size() > 1)) return -1;
     INT64 index = 0;
     for (char c : key) {
@@ -87,7 +87,7 @@ INT32 NumberOf(const std::vector<Entry>& entries, bool complete, ProfileAccessor
     return profile.SetKey(name).GetInt(0);
 }
 
-bool IsOurs(const std::string& key, INT32 entryCount) {
+bool IsOurs(std::string_view key, INT32 entryCount) {
     return SameKey(key, "len") || SameKey(key, "VK") || SameKey(key, "shift") ||
            PhraseIndex(key, entryCount) >= 0;
 }

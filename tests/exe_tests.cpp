@@ -137,6 +137,8 @@ const Import IMPORTS[] = {
     {"kernel32.dll", "CreateSemaphoreW", NT_3_1, WIN_95, FROM_STUB},
     {"kernel32.dll", "DeleteCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "EnterCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "FindClose", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "FindFirstFileA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "FormatMessageA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "FreeLibrary", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetCurrentThreadId", NT_3_1, WIN_95, FROM_WIN32},
