@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <cwctype>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -688,10 +690,77 @@ std::wstring Wide(const std::string& text) {
     return wide;
 }
 
+// Another process that holds a file open without sharing, as an editor or a
+// backup program may: this program run as `--hold-file PATH`. It says "held"
+// on its output once the file is open, and lets it go when its input closes.
+int HoldFile(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD count;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "held", 4, &count, nullptr);
+    char byte;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &count, nullptr) && count > 0) {
+    }
+    CloseHandle(file);
+    return 0;
+}
+
+class FileHolder {
+public:
+    // Starts the holder on `path` and waits until it holds the file.
+    explicit FileHolder(const std::string& path) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE childInput, childOutput;
+        if (!CreatePipe(&childInput, &input_, &inherit, 0) ||
+            !CreatePipe(&output_, &childOutput, &inherit, 0))
+            return;
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string command = "\"" + std::string(self) + "\" --hold-file \"" + path + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = childInput;
+        startup.hStdOutput = childOutput;
+        startup.hStdError = childOutput;
+        PROCESS_INFORMATION process = {};
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &process)) {
+            process_ = process.hProcess;
+            CloseHandle(process.hThread);
+        }
+        CloseHandle(childInput);
+        CloseHandle(childOutput);
+        char said[4] = {};
+        DWORD count = 0;
+        held_ = process_ && ReadFile(output_, said, sizeof said, &count, nullptr) && count == 4 &&
+                memcmp(said, "held", 4) == 0;
+    }
+    // Lets the file go and waits for the holder to end.
+    ~FileHolder() { Release(); }
+    void Release() {
+        if (input_) CloseHandle(input_);
+        input_ = nullptr;
+        if (process_) {
+            WaitForSingleObject(process_, 10000);
+            CloseHandle(process_);
+        }
+        process_ = nullptr;
+        if (output_) CloseHandle(output_);
+        output_ = nullptr;
+    }
+    bool held() const { return held_; }
+
+private:
+    HANDLE input_ = nullptr, output_ = nullptr, process_ = nullptr;
+    bool held_ = false;
+};
+
 TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
-    // Each fault, made and undone in the folder of the settings file. Run as
-    // an administrator, the platform ignores neither a lock nor a file
-    // system that takes no new files, whereas the read-only flag it may.
+    // Each fault, made and undone in the folder of the settings file.
     struct Fault {
         const char* what;
         std::function<void(const std::string& folder)> make, undo;
@@ -700,7 +769,7 @@ TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
         bool retry;  // OK again once the fault is gone; otherwise Cancel
     };
     const std::string folder = dir_.path();
-    HANDLE lock = INVALID_HANDLE_VALUE;
+    std::unique_ptr<FileHolder> holder;
     const Fault faults[] = {
         {"read-only file",
          [](const std::string& f) {
@@ -710,13 +779,12 @@ TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
              SetFileAttributesA((f + "\\vornick.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
          },
          folder + "\\vornick.ini", ERROR_ACCESS_DENIED, true},
-        {"file locked by another handle without sharing",
+        {"file held open by another process without sharing",
          [&](const std::string& f) {
-             lock = CreateFileA((f + "\\vornick.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-             EXPECT_NE(lock, INVALID_HANDLE_VALUE);
+             holder.reset(new FileHolder(f + "\\vornick.ini"));
+             EXPECT_TRUE(holder->held());
          },
-         [&](const std::string&) { CloseHandle(lock); }, folder + "\\vornick.ini",
+         [&](const std::string&) { holder.reset(); }, folder + "\\vornick.ini",
          ERROR_SHARING_VIOLATION, false},
         // /sys takes no new files, whoever asks.
         {"folder that cannot be written",
@@ -832,6 +900,7 @@ TEST_F(SettingsDialogTest, Cp932JapanesePhrasesPassThroughTheListUnchanged) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "--hold-file") == 0) return HoldFile(argv[2]);
     ::testing::InitGoogleTest(&argc, argv);
     if (argc < 2) {
         fprintf(stderr, "usage: dialog_tests PATH_OF_VORNICK_EXE\n");
