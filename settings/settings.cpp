@@ -12,8 +12,7 @@ const char SETTINGS_FILE[] = "./vornick.ini";
 const char SETTINGS_SECTION[] = "DefStr";
 
 // One entry of a section read: "key=value", or a bare key, which every read
-// takes as absent from the file.
-// Both views point into the text of the read.
+// takes as absent from the file. Both views point into the text of the read.
 struct Entry {
     std::string_view key;
     std::string_view value;
