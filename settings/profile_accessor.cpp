@@ -38,6 +38,15 @@ DWORD FileSize(const std::string& fileName) {
     return found.nFileSizeHigh == 0 && found.nFileSizeLow < LIMIT ? found.nFileSizeLow : 0;
 }
 
+bool SameAsciiText(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 bool IsQuotedPair(std::string_view text) {
@@ -127,6 +136,27 @@ bool ProfileAccessor::SetSection(const std::string& entries) const {
     // The list ends in one more zero byte: the string's own terminator.
     return WritePrivateProfileSectionA(TextOrEmpty(section), entries.c_str(),
                                        TextOrEmpty(fileName)) != FALSE;
+}
+
+bool ProfileAccessor::SectionIsDoubled() const {
+    // The names each end in a zero byte; a result of size - 2 means that the
+    // buffer was too small.
+    std::string names(4096, '\0');
+    DWORD length;
+    for (;;) {
+        length = GetPrivateProfileSectionNamesA(&names[0], static_cast<DWORD>(names.size()),
+                                                TextOrEmpty(fileName));
+        if (length + 2 < names.size()) break;
+        names.assign(names.size() * 2, '\0');
+    }
+    int found = 0;
+    for (size_t start = 0; start < length;) {
+        size_t end = names.find('\0', start);
+        if (end == std::string::npos || end > length) end = length;
+        if (SameAsciiText(names.c_str() + start, section.c_str()) && ++found > 1) return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 bool ProfileAccessor::SetInt(INT32 number) const {

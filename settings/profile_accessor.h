@@ -33,8 +33,12 @@ public:
     // 32,767 bytes of a section, however large the buffer.
     bool GetSection(std::string* entries) const;
     // Replaces the whole section by `entries` (same form). Returns false when
-    // the file could not be written; GetLastError then says why.
+    // the file could not be written; GetLastError then says why. Where the
+    // file holds the section twice, the platform may empty both.
     bool SetSection(const std::string& entries) const;
+    // Whether the file holds the section more than once (names compared
+    // ignoring ASCII case). Every read and SetValue reach only the first.
+    bool SectionIsDoubled() const;
 
     bool SetInt(INT32 number) const;
     // Writes `text` so that GetString gives it back exactly (see ValueFor).

@@ -110,8 +110,19 @@ bool IsReadOnly() {
     return attributes != 0xFFFFFFFF && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-// The save where the section could not be read whole: entry by entry, so
-// that the entries beyond what was read stay in the file.
+// Whether a write of the whole section would lose what is not ours: the
+// platform drops entries without '=' from what it is given, and empties a
+// second section of the same name.
+bool SectionWriteWouldLose(const ProfileAccessor& profile, const std::vector<Entry>& entries,
+                           INT32 entryCount) {
+    for (const Entry& entry : entries) {
+        if (!entry.hasValue && !IsOurs(entry.key, entryCount)) return true;
+    }
+    return profile.SectionIsDoubled();
+}
+
+// The save where the section could not be read whole, or where a write of
+// it would lose entries: entry by entry, so that everything else stays.
 DWORD SaveEntryByEntry(ProfileAccessor& profile, INT32 entryCount,
                        const std::function<const std::string&(INT32)>& entryText) {
     bool written = profile.SetKey("len").SetInt(entryCount) &&
@@ -168,6 +179,10 @@ DWORD SaveSettings(INT32 entryCount, const std::function<const std::string&(INT3
 
     std::string listed;
     if (!profile.GetSection(&listed)) return SaveEntryByEntry(profile, entryCount, entryText);
+    const std::vector<Entry> found = SplitEntries(listed);
+    if (SectionWriteWouldLose(profile, found, entryCount)) {
+        return SaveEntryByEntry(profile, entryCount, entryText);
+    }
 
     // Ours first, in the order of a new file, then the others in theirs.
     std::string entries;
@@ -177,11 +192,9 @@ DWORD SaveSettings(INT32 entryCount, const std::function<const std::string&(INT3
     for (INT32 i = 0; i < entryCount; ++i) {
         AddEntry(&entries, Decimal(i), ProfileAccessor::ValueFor(entryText(i)));
     }
-    for (const Entry& entry : SplitEntries(listed)) {
+    for (const Entry& entry : found) {
         if (IsOurs(entry.key, entryCount)) continue;
-        entries.append(entry.key);
-        if (entry.hasValue) entries.append(1, '=').append(entry.value);
-        entries.append(1, '\0');
+        entries.append(entry.key).append(1, '=').append(entry.value).append(1, '\0');
     }
     return profile.SetSection(entries) ? ERROR_SUCCESS : FailureCode();
 }

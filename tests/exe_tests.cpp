@@ -149,6 +149,7 @@ const Import IMPORTS[] = {
     {"kernel32.dll", "GetModuleHandleW", NT_3_1, WIN_95, FROM_STUB},
     {"kernel32.dll", "GetPrivateProfileIntA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetPrivateProfileSectionA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "GetPrivateProfileSectionNamesA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetPrivateProfileStringA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetProcAddress", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "GetStartupInfoA", NT_3_1, WIN_95, FROM_WIN32},

@@ -314,6 +314,32 @@ TEST_F(SettingsTest, SaveKeepsOtherSectionsAndOtherKeysInTheirOrder) {
     EXPECT_STREQ(value, "x");
 }
 
+TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
+    // Neither is ever read, but both are the user's: a write of the whole
+    // section would lose them.
+    const struct {
+        const char* what;
+        const char* file;
+        const char* kept;
+    } cases[] = {
+        {"a second [DefStr]", "[DefStr]\r\nlen=1\r\n0=a\r\n[defstr]\r\nlen=7\r\nlate=kept\r\n",
+         "[defstr]\r\nlen=7\r\nlate=kept\r\n"},
+        {"a line without '='", "[DefStr]\r\nlen=1\r\njust words\r\n0=a\r\n", "just words\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedWorkDir caseDir;
+        WriteFileBytes(FILE_NAME, c.file);
+        Save({"new", "second"}, 65, 2);
+        EXPECT_NE(ReadFileBytes(FILE_NAME).find(c.kept), std::string::npos)
+            << ReadFileBytes(FILE_NAME);
+        ResetState();
+        LoadSettings();
+        EXPECT_EQ(app.phrases, (PhraseList{"new", "second"}));
+        EXPECT_EQ(app.hotkeyVk, 65);
+    }
+}
+
 TEST_F(SettingsTest, ShorterSaveKeepsOldKeysButLoadsTheShortList) {
     Save({"1st", "2nd", "3rd", "4th"}, 0, 0);
     Save({"new"}, 0, 0);
