@@ -21,8 +21,9 @@ import subprocess
 import time
 
 from harness import (AWAY, DIALOG_ADD, DIALOG_CANCEL, DIALOG_EDIT, DIALOG_OK, TESTS_BIN,
-                     DesktopTestCase, Vornick, activate, click, dialog_point, dialogs, find_windows,
-                     popup_menus, stays, tray_icon_count, wait_no_menu, wait_until, xdotool)
+                     DesktopTestCase, Vornick, activate, click, dialog_point, dialogs,
+                     find_windows, popup_menus, stays, tray_icon_count, wait_no_menu, wait_until,
+                     xdotool)
 
 FAULT_HELPER = TESTS_BIN / 'fault_helper.exe'
 
