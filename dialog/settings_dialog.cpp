@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "phrases/phrase_menu.h"
@@ -37,14 +38,21 @@ void InsertItem(int index, const char* text) {
 
 void SelectItem(int index) { SendToList(LB_SETCURSEL, index); }
 
-// ANSI text as UTF-16, for the message box.
-std::wstring Widened(const std::string& text) {
+// The message box's text, built as UTF-16.
+typedef std::vector<wchar_t> WideText;
+
+void Append(WideText* text, const wchar_t* wide) {
+    while (*wide) text->push_back(*wide++);
+}
+
+void AppendAnsi(WideText* text, const std::string& ansi) {
     int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return L"";
-    std::wstring wide(length, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-    return wide;
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    if (length <= 0) return;
+    size_t start = text->size();
+    text->resize(start + length);
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &(*text)[start],
+                        length);
 }
 
 void InitDialog(HWND dialog) {
@@ -107,26 +115,32 @@ void MoveSelected(int step) {
     SelectItem(destination);
 }
 
-// The system's text for `error`, or its number where it has none.
-std::wstring ErrorText(DWORD error) {
-    char text[512];
+// The system's text for `error`, and its number.
+void AppendErrorText(WideText* text, DWORD error) {
+    char reason[512];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) --length;
-    std::wstring reason = length > 0 ? Widened(std::string(text, length)) : L"";
+                                  nullptr, error, 0, reason, sizeof reason, nullptr);
+    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n')) --length;
+    AppendAnsi(text, std::string(reason, length));
     char number[32];
     snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(error));
-    return reason + L"（エラー " + Widened(number) + L"）";
+    Append(text, L"（エラー ");
+    AppendAnsi(text, number);
+    Append(text, L"）");
 }
 
 // Tells the user that OK could not write the file, and why; the dialog
 // stays open with the list as edited.
 void ReportSaveFailure(HWND dialog, DWORD error) {
-    const std::wstring text = L"設定ファイルに保存できませんでした。\n\n" +
-                              Widened(SettingsFilePath()) + L"\n" + ErrorText(error) +
-                              L"\n\n編集した一覧はそのまま残っています。OK でもう一度保存するか、"
-                              L"中止で変更を取り消してください。";
-    MessageBoxW(dialog, text.c_str(), L"vornick", MB_OK | MB_ICONERROR);
+    WideText text;
+    Append(&text, L"設定ファイルに保存できませんでした。\n\n");
+    AppendAnsi(&text, SettingsFilePath());
+    Append(&text, L"\n");
+    AppendErrorText(&text, error);
+    Append(&text, L"\n\n編集した一覧はそのまま残っています。OK でもう一度保存するか、"
+                  L"中止で変更を取り消してください。");
+    text.push_back(L'\0');
+    MessageBoxW(dialog, &text[0], L"vornick", MB_OK | MB_ICONERROR);
 }
 
 // Saves the list and the hotkey control, and only when the file took them

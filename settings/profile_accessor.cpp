@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include "app/app_state.h"
 
 namespace {
@@ -60,7 +62,7 @@ bool HasTrimmedEnd(const std::string& text) {
     int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
                                      nullptr, 0);
     if (length <= 0) return true;  // unknown: quoting is always safe
-    std::wstring wide(length, L'\0');
+    std::vector<wchar_t> wide(length);
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
     return IsTrimmedSpace(wide.front()) || IsTrimmedSpace(wide.back());
 }
