@@ -21,10 +21,13 @@ void LoadSettings();
 void LoadSettingsFromSection(const std::string& entries, bool complete);
 
 // Writes len, VK and shift, then entry i for i = 0 .. entryCount-1, in one
-// write of the section that keeps every other entry of it. entryText(i) is
-// asked for each text once, in ascending order; the returned text must stay
-// valid until the next call. Returns ERROR_SUCCESS, or the system's error
-// code when the file could not be written (then it is left as it was).
+// write of the section that keeps every other entry of it (entry by entry
+// where that write would lose some, or the section could not be read
+// whole). entryText(i) is asked for each text once, in ascending order
+// (the asking stops at a failed write); the returned text must stay valid
+// until the next call. A read-only file is not written. Returns
+// ERROR_SUCCESS, or the system's error code when the file could not be
+// written: the section write then leaves it as it was.
 DWORD SaveSettings(INT32 entryCount, const std::function<const std::string&(INT32)>& entryText);
 
 // The settings file's full path, for messages.
