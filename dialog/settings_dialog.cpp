@@ -1,8 +1,10 @@
 #include "dialog/settings_dialog.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "phrases/phrase_menu.h"
@@ -50,6 +52,23 @@ void InsertItem(int index, const std::string& text) {
 
 void SelectItem(int index) { SendToList(LB_SETCURSEL, index); }
 
+// The message box's text, built as UTF-16.
+typedef std::vector<wchar_t> WideText;
+
+void Append(WideText* text, const wchar_t* wide) {
+    while (*wide) text->push_back(*wide++);
+}
+
+void AppendAnsi(WideText* text, const std::string& ansi) {
+    int length =
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    if (length <= 0) return;
+    size_t start = text->size();
+    text->resize(start + length);
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &(*text)[start],
+                        length);
+}
+
 void InitDialog(HWND dialog) {
     SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.smallIcon));
     // The hotkey stays off while it is being chosen, so that pressing it in
@@ -80,7 +99,7 @@ static_assert(MAX_PHRASES == 65036, "the notice states the limit");
 const wchar_t TOO_MANY_NOTICE[] = L"定型文は 65036 個まで登録できます。";
 
 void Notify(HWND dialog, const wchar_t* notice) {
-    MessageBoxW(dialog, notice, L"Vornick", MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxW(dialog, notice, L"vornick", MB_OK | MB_ICONEXCLAMATION);
 }
 
 // A phrase longer than the file gives back, or one past the last menu
@@ -129,19 +148,58 @@ void MoveSelected(int step) {
     SelectItem(destination);
 }
 
-// Takes the list and the hotkey control into AppState, the file and the menu.
-void ApplySettings(HWND dialog) {
-    app.phrases.clear();
+// The system's text for `error`, and its number.
+void AppendErrorText(WideText* text, DWORD error) {
+    char reason[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reason, sizeof reason, nullptr);
+    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n')) --length;
+    AppendAnsi(text, std::string(reason, length));
+    char number[32];
+    snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(error));
+    Append(text, L"（エラー ");
+    AppendAnsi(text, number);
+    Append(text, L"）");
+}
+
+// Tells the user that OK could not write the file, and why; the dialog
+// stays open with the list as edited.
+void ReportSaveFailure(HWND dialog, DWORD error) {
+    WideText text;
+    Append(&text, L"設定ファイルに保存できませんでした。\n\n");
+    AppendAnsi(&text, SettingsFilePath());
+    Append(&text, L"\n");
+    AppendErrorText(&text, error);
+    Append(&text,
+           L"\n\n編集した一覧はそのまま残っています。OK でもう一度保存するか、"
+           L"中止で変更を取り消してください。");
+    text.push_back(L'\0');
+    MessageBoxW(dialog, &text[0], L"vornick", MB_OK | MB_ICONERROR);
+}
+
+// Saves the list and the hotkey control, and only when the file took them
+// makes them the program's phrases, menu and hotkey. Returns whether it did.
+bool ApplySettings(HWND dialog) {
+    PhraseList edited;
     int count = ItemCount();
+    for (int i = 0; i < count; ++i) edited.push_back(ReadItem(i));
     WORD hotkey =
         static_cast<WORD>(SendMessageA(GetDlgItem(dialog, IDC_HOTKEY), HKM_GETHOTKEY, 0, 0));
+    const INT32 oldVk = app.hotkeyVk, oldModifiers = app.hotkeyModifiers;
     app.hotkeyVk = LOBYTE(hotkey);
     app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
-    SaveSettings(count, [](INT32 i) -> const std::string& {
-        app.phrases.push_back(ReadItem(i));
-        return app.phrases.back();
-    });
+    DWORD error = SaveSettings(static_cast<INT32>(edited.size()),
+                               [&](INT32 i) -> const std::string& { return edited[i]; });
+    if (error != ERROR_SUCCESS) {
+        // Cancel must find the hotkey as it was before the dialog.
+        app.hotkeyVk = oldVk;
+        app.hotkeyModifiers = oldModifiers;
+        ReportSaveFailure(dialog, error);
+        return false;
+    }
+    app.phrases.swap(edited);
     RebuildPhraseMenu();
+    return true;
 }
 
 void CloseDialog(HWND dialog, int result) {
@@ -174,8 +232,7 @@ INT_PTR OnCommand(HWND dialog, WORD id, WORD code) {
             PostMessageA(dialog, WM_COMMAND, IDC_ADD, 0);
             return FALSE;
         }
-        ApplySettings(dialog);
-        CloseDialog(dialog, IDOK);
+        if (ApplySettings(dialog)) CloseDialog(dialog, IDOK);
         return TRUE;
     case IDCANCEL:
         CloseDialog(dialog, IDCANCEL);

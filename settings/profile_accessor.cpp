@@ -2,12 +2,81 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include "app/app_state.h"
 
 namespace {
 
+// Windows 95, 98 and Me hand out at most this many bytes of a section.
+const DWORD SECTION_LIMIT_9X = 32767;
+
 const char* TextOrEmpty(const std::string& text) {
     return text.empty() ? EMPTY_TEXT : text.c_str();
+}
+
+// The characters that the per-key read trims from a value's ends: it works
+// in UTF-16, so a full-width space counts as well as the ASCII ones.
+bool IsTrimmedSpace(wchar_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20 || c == 0x85 || c == 0xA0 ||
+           c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+           c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
+}
+
+// Windows 95, 98 and Me: not the NT family.
+bool SystemCapsSections() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT;
+}
+
+// The file's size in bytes; 0 when it is missing or larger than 16 MB.
+DWORD FileSize(const std::string& fileName) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(TextOrEmpty(fileName), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FindClose(search);
+    const DWORD LIMIT = 16 * 1024 * 1024;
+    return found.nFileSizeHigh == 0 && found.nFileSizeLow < LIMIT ? found.nFileSizeLow : 0;
+}
+
+bool SameAsciiText(const char* a, const char* b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (x != y) return false;
+    }
+    return *a == *b;
+}
+
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+bool IsQuotedPair(std::string_view text) {
+    return text.size() >= 2 && IsQuote(text[0]) && text.back() == text[0];
+}
+
+// Whether the first or the last character of `text` would be trimmed.
+bool HasTrimmedEnd(const std::string& text) {
+    unsigned char first = text.front(), last = text.back();
+    if (first < 0x80 && last < 0x80) return IsTrimmedSpace(first) || IsTrimmedSpace(last);
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0);
+    if (length <= 0) return true;  // unknown: quoting is always safe
+    std::vector<wchar_t> wide(length);
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return IsTrimmedSpace(wide.front()) || IsTrimmedSpace(wide.back());
+}
+
+// `text` cut to at most `size` bytes, never inside a double-byte character.
+std::string CutAt(std::string_view text, size_t size) {
+    if (text.size() <= size) return std::string(text);
+    size_t end = 0;
+    while (end < size) {
+        size_t next = end + (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[end])) ? 2 : 1);
+        if (next > size) break;
+        end = next;
+    }
+    return std::string(text.substr(0, end));
 }
 
 }  // namespace
@@ -40,42 +109,102 @@ const char* ProfileAccessor::GetString(const std::string& defaultValue) {
     return TextOrEmpty(value);
 }
 
-std::set<std::string> ProfileAccessor::GetKeyNames() const {
-    // With no key the platform lists the key names, each ending in a zero
-    // byte; a result of size - 2 means the buffer was too small.
-    std::string names(4096, '\0');
+bool ProfileAccessor::GetSection(std::string* entries) const {
+    // A result of size - 2 means that the buffer was too small. Where the
+    // system caps the list, the first read is exactly as large as it allows,
+    // and a larger buffer that brings no more shows the list was cut there.
+    // Elsewhere the first read is sized to hold the whole file, because each
+    // read costs a pass over it.
+    std::string buffer(SystemCapsSections() ? SECTION_LIMIT_9X : FileSize(fileName) + 64, '\0');
+    DWORD previous = 0;
     for (;;) {
-        DWORD length =
-            GetPrivateProfileStringA(TextOrEmpty(section), nullptr, EMPTY_TEXT, &names[0],
-                                     static_cast<DWORD>(names.size()), TextOrEmpty(fileName));
-        if (length + 2 < names.size()) {
-            names.resize(length);
-            break;
+        DWORD length = GetPrivateProfileSectionA(TextOrEmpty(section), &buffer[0],
+                                                 static_cast<DWORD>(buffer.size()),
+                                                 TextOrEmpty(fileName));
+        if (previous != 0 && length <= previous) return false;
+        if (length + 2 < buffer.size()) {
+            buffer.resize(length);
+            entries->swap(buffer);
+            return true;
         }
-        names.assign(names.size() * 2, '\0');
+        previous = length;
+        // Keeps what was read, in case the larger read brings nothing.
+        entries->assign(buffer.data(), length);
+        buffer.assign(buffer.size() * 2, '\0');
     }
-    std::set<std::string> keys;
-    for (size_t start = 0; start < names.size();) {
-        size_t end = names.find('\0', start);
-        if (end == std::string::npos) end = names.size();
-        keys.insert(names.substr(start, end - start));
-        start = end + 1;
-    }
-    return keys;
 }
 
-void ProfileAccessor::SetInt(INT32 number) const {
+bool ProfileAccessor::SetSection(const std::string& entries) const {
+    // The list ends in one more zero byte: the string's own terminator.
+    return WritePrivateProfileSectionA(TextOrEmpty(section), entries.c_str(),
+                                       TextOrEmpty(fileName)) != FALSE;
+}
+
+bool ProfileAccessor::SectionIsDoubled() const {
+    // The names each end in a zero byte; a result of size - 2 means that the
+    // buffer was too small.
+    std::string names(4096, '\0');
+    DWORD length;
+    for (;;) {
+        length = GetPrivateProfileSectionNamesA(&names[0], static_cast<DWORD>(names.size()),
+                                                TextOrEmpty(fileName));
+        if (length + 2 < names.size()) break;
+        names.assign(names.size() * 2, '\0');
+    }
+    int found = 0;
+    for (size_t start = 0; start < length;) {
+        size_t end = names.find('\0', start);
+        if (end == std::string::npos || end > length) end = length;
+        if (SameAsciiText(names.c_str() + start, section.c_str()) && ++found > 1) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool ProfileAccessor::SetInt(INT32 number) const {
     char text[80];
     snprintf(text, sizeof text, "%d", static_cast<int>(number));
-    WritePrivateProfileStringA(TextOrEmpty(section), TextOrEmpty(key), text, TextOrEmpty(fileName));
+    return SetValue(text);
 }
 
 ProfileAccessor& ProfileAccessor::SetString(const std::string& text) {
+    SetValue(ValueFor(text));
+    return *this;
+}
+
+bool ProfileAccessor::SetValue(const std::string& value) const {
+    return WritePrivateProfileStringA(TextOrEmpty(section), TextOrEmpty(key), TextOrEmpty(value),
+                                      TextOrEmpty(fileName)) != FALSE;
+}
+
+std::string ProfileAccessor::ValueFor(const std::string& text) {
     std::string oneLine = text;
     for (char& c : oneLine) {
         if (c == '\r' || c == '\n') c = ' ';
     }
-    WritePrivateProfileStringA(TextOrEmpty(section), TextOrEmpty(key), TextOrEmpty(oneLine),
-                               TextOrEmpty(fileName));
-    return *this;
+    if (oneLine.empty() || !(HasTrimmedEnd(oneLine) || IsQuotedPair(oneLine))) return oneLine;
+    return '"' + oneLine + '"';
+}
+
+std::string ProfileAccessor::ValueAsRead(std::string_view listed) {
+    if (IsQuotedPair(listed)) return CutAt(listed.substr(1, listed.size() - 2), MAX_VALUE);
+    return CutAt(listed, MAX_VALUE);
+}
+
+bool ProfileAccessor::IntAsRead(std::string_view listed, INT32 defaultValue, INT32* number) {
+    const std::string text = ValueAsRead(listed);
+    if (text.empty()) {
+        *number = defaultValue;
+        return true;
+    }
+    size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    size_t digits = text.size() - i;
+    if (digits == 0 || digits > 9) return false;
+    INT32 magnitude = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        magnitude = magnitude * 10 + (text[i] - '0');
+    }
+    *number = text[0] == '-' ? -magnitude : magnitude;
+    return true;
 }

@@ -3,12 +3,14 @@
 // once and then move the key from entry to entry with chained calls:
 //   accessor.SetKey("len").GetInt(0);
 //   accessor.SetKeyIndex(i).SetString(text);
+// A whole section can also be read and written at once, which costs one
+// pass over the file instead of one per entry.
 #pragma once
 
 #include <windows.h>
 
-#include <set>
 #include <string>
+#include <string_view>
 
 class ProfileAccessor {
 public:
@@ -25,14 +27,40 @@ public:
     // The returned text stays valid until the next GetString on this accessor.
     const char* GetString(const std::string& defaultValue);
 
-    // The names of the keys present in the section, as the platform lists
-    // them: one read, so a caller can skip the lookups of absent keys.
-    std::set<std::string> GetKeyNames() const;
+    // Reads the whole section into `entries`, as the platform lists it: each
+    // entry ("key=value", or a bare key) ends in a zero byte. Returns false
+    // when the list may be incomplete: Windows 95, 98 and Me hand out at most
+    // 32,767 bytes of a section, however large the buffer.
+    bool GetSection(std::string* entries) const;
+    // Replaces the whole section by `entries` (same form). Returns false when
+    // the file could not be written; GetLastError then says why. Where the
+    // file holds the section twice, the platform may empty both.
+    bool SetSection(const std::string& entries) const;
+    // Whether the file holds the section more than once (names compared
+    // ignoring ASCII case). Every read and SetValue reach only the first.
+    bool SectionIsDoubled() const;
 
-    void SetInt(INT32 number) const;
-    // Line breaks are written as spaces: a profile value is one line, and a
-    // break inside it would start a new entry of the file.
+    bool SetInt(INT32 number) const;
+    // Writes `text` so that GetString gives it back exactly (see ValueFor).
     ProfileAccessor& SetString(const std::string& text);
+    // Writes a value as it is; false when the file could not be written.
+    bool SetValue(const std::string& value) const;
+
+    // `text` as a value that the platform's per-key read gives back exactly.
+    // Line breaks become spaces: a value is one line, and a break inside it
+    // would start a new entry. The read trims white space around a value and
+    // drops one pair of quotes around it, so a text that begins or ends with
+    // either is wrapped in one more pair of double quotes.
+    static std::string ValueFor(const std::string& text);
+    // A value as a section read lists it (white space trimmed, quotes kept),
+    // made what the per-key read gives: one pair of matching quotes around it
+    // dropped, cut to MAX_VALUE bytes.
+    static std::string ValueAsRead(std::string_view listed);
+    // A value as a section read lists it, made the number that GetInt gives,
+    // where that is plain: an empty value gives the default, a decimal number
+    // of up to nine digits, with or without a sign, its value. Returns false
+    // for anything else, which is left to the platform's own read.
+    static bool IntAsRead(std::string_view listed, INT32 defaultValue, INT32* number);
 
     std::string fileName;
     std::string section;

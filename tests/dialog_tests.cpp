@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <cwctype>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -317,14 +319,19 @@ TEST_F(SettingsTemplateTest, ControlsComeInTabOrderWithTheirIdsClassesTextsStyle
 // dialog's modal loop, so that what one step posts is handled before the next.
 typedef std::function<void(HWND dialog)> Step;
 
+// A message box that the dialog showed, as the script found it.
+struct MessageSeen {
+    HWND owner = nullptr;
+    std::wstring caption, text;
+};
+
 struct DialogScript {
     const std::vector<Step>* steps = nullptr;
     size_t next = 0;
     HWND first = nullptr;  // the dialog that the script drives
     bool nestedOpen = false;
-    int nestedDialogs = 0;  // dialogs seen inside a nested OpenSettingsDialog
-    std::vector<std::wstring> notices;  // texts of the message boxes closed
-    std::vector<HWND> noticeOwners;
+    int nestedDialogs = 0;             // dialogs seen inside a nested OpenSettingsDialog
+    std::vector<MessageSeen> notices;  // the message boxes closed, in order
 };
 DialogScript g_script;
 
@@ -348,10 +355,14 @@ std::vector<HWND> Dialogs() {
 bool CloseNotice(const std::vector<HWND>& dialogs) {
     for (HWND box : dialogs) {
         if (box == g_script.first) continue;
-        wchar_t text[512] = L"";
+        MessageSeen notice;
+        notice.owner = GetWindow(box, GW_OWNER);
+        wchar_t text[1024] = L"";
+        GetWindowTextW(box, text, ARRAYSIZE(text));
+        notice.caption = text;
         GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));  // the text's static
-        g_script.notices.push_back(text);
-        g_script.noticeOwners.push_back(GetWindow(box, GW_OWNER));
+        notice.text = text;
+        g_script.notices.push_back(notice);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         return true;
     }
@@ -666,6 +677,184 @@ TEST_F(SettingsDialogTest, HotkeyTravelsThroughTheControlIntoStateFileAndRegistr
     }
 }
 
+std::wstring SystemReason(DWORD error) {
+    wchar_t text[512] = L"";
+    char ansi[512] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, ansi, sizeof ansi, nullptr);
+    while (length > 0 && (ansi[length - 1] == '\r' || ansi[length - 1] == '\n')) ansi[--length] = 0;
+    MultiByteToWideChar(CP_ACP, 0, ansi, -1, text, 512);
+    return text;
+}
+
+std::wstring Wide(const std::string& text) {
+    wchar_t wide[1024] = L"";
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 1024);
+    return wide;
+}
+
+// Another process that holds a file open without sharing, as an editor or a
+// backup program may: this program run as `--hold-file PATH`. It says "held"
+// on its output once the file is open, and lets it go when its input closes.
+int HoldFile(const char* path) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD count;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "held", 4, &count, nullptr);
+    char byte;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &count, nullptr) && count > 0) {
+    }
+    CloseHandle(file);
+    return 0;
+}
+
+class FileHolder {
+public:
+    // Starts the holder on `path` and waits until it holds the file.
+    explicit FileHolder(const std::string& path) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE childInput, childOutput;
+        if (!CreatePipe(&childInput, &input_, &inherit, 0) ||
+            !CreatePipe(&output_, &childOutput, &inherit, 0))
+            return;
+        SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        std::string command = "\"" + std::string(self) + "\" --hold-file \"" + path + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = childInput;
+        startup.hStdOutput = childOutput;
+        startup.hStdError = childOutput;
+        PROCESS_INFORMATION process = {};
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &process)) {
+            process_ = process.hProcess;
+            CloseHandle(process.hThread);
+        }
+        CloseHandle(childInput);
+        CloseHandle(childOutput);
+        char said[4] = {};
+        DWORD count = 0;
+        held_ = process_ && ReadFile(output_, said, sizeof said, &count, nullptr) && count == 4 &&
+                memcmp(said, "held", 4) == 0;
+    }
+    // Lets the file go and waits for the holder to end.
+    ~FileHolder() { Release(); }
+    void Release() {
+        if (input_) CloseHandle(input_);
+        input_ = nullptr;
+        if (process_) {
+            WaitForSingleObject(process_, 10000);
+            CloseHandle(process_);
+        }
+        process_ = nullptr;
+        if (output_) CloseHandle(output_);
+        output_ = nullptr;
+    }
+    bool held() const { return held_; }
+
+private:
+    HANDLE input_ = nullptr, output_ = nullptr, process_ = nullptr;
+    bool held_ = false;
+};
+
+TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
+    // Each fault, made and undone in the folder of the settings file.
+    struct Fault {
+        const char* what;
+        std::function<void(const std::string& folder)> make, undo;
+        std::string fileShown;  // the file that the message must name
+        DWORD error;
+        bool retry;  // OK again once the fault is gone; otherwise Cancel
+    };
+    const std::string folder = dir_.path();
+    std::unique_ptr<FileHolder> holder;
+    const Fault faults[] = {
+        {"read-only file",
+         [](const std::string& f) {
+             SetFileAttributesA((f + "\\vornick.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+         },
+         [](const std::string& f) {
+             SetFileAttributesA((f + "\\vornick.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+         },
+         folder + "\\vornick.ini", ERROR_ACCESS_DENIED, true},
+        {"file held open by another process without sharing",
+         [&](const std::string& f) {
+             holder.reset(new FileHolder(f + "\\vornick.ini"));
+             EXPECT_TRUE(holder->held());
+         },
+         [&](const std::string&) { holder.reset(); }, folder + "\\vornick.ini",
+         ERROR_SHARING_VIOLATION, false},
+        // /sys takes no new files, whoever asks.
+        {"folder that cannot be written",
+         [](const std::string&) { EXPECT_TRUE(SetCurrentDirectoryA("Z:\\sys")); },
+         [](const std::string& f) { SetCurrentDirectoryA(f.c_str()); }, "Z:\\sys\\vornick.ini",
+         ERROR_ACCESS_DENIED, true},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        app.phrases.clear();
+        Start(FOUR_PHRASES);
+        const std::string before = ReadFileBytes("vornick.ini");
+        const PhraseList phrases = app.phrases;
+        const auto menu = PhraseMenuItems();
+        const std::vector<std::string> edited = {"alpha", "", "gamma", "delta", "added"};
+        RunDialog({[&](HWND dialog) {
+                       SetEdit("added");
+                       Command(dialog, IDC_ADD);
+                       SetHotkey(dialog, MAKEWORD('Q', HOTKEYF_CONTROL));
+                       fault.make(folder);
+                       ConfirmWithFocusOnTheList(dialog);  // the box is closed inside
+                       ASSERT_EQ(g_script.notices.size(), 1u) << "no message box";
+                       EXPECT_TRUE(IsWindowVisible(dialog)) << "the dialog closed";
+                       EXPECT_EQ(ListItems(dialog), edited);
+                       EXPECT_EQ(Hotkey(dialog), MAKEWORD('Q', HOTKEYF_CONTROL));
+                       EXPECT_EQ(app.phrases, phrases);
+                       EXPECT_EQ(app.hotkeyVk, VK_F12);
+                       EXPECT_EQ(app.hotkeyModifiers, MOD_CONTROL | MOD_SHIFT);
+                       EXPECT_EQ(PhraseMenuItems(), menu);
+                   },
+                   [&](HWND dialog) {
+                       fault.undo(folder);
+                       EXPECT_EQ(ReadFileBytes(folder + "\\vornick.ini"), before);
+                       if (fault.retry) {
+                           ConfirmWithFocusOnTheList(dialog);
+                       } else {
+                           Command(dialog, IDCANCEL);
+                       }
+                   }});
+        ASSERT_EQ(g_script.notices.size(), 1u);
+        const MessageSeen& message = g_script.notices[0];
+        EXPECT_EQ(message.owner, g_script.first) << "the box is not owned by the dialog";
+        EXPECT_EQ(message.caption, L"vornick");
+        EXPECT_NE(message.text.find(L"保存できませんでした"), std::wstring::npos);
+        EXPECT_NE(message.text.find(Wide(fault.fileShown)), std::wstring::npos)
+            << "the file is not named";
+        EXPECT_NE(message.text.find(SystemReason(fault.error)), std::wstring::npos)
+            << "the system's reason is missing";
+        EXPECT_FALSE(SystemReason(fault.error).empty());
+
+        if (fault.retry) {
+            PhraseList expected(edited.begin(), edited.end());
+            EXPECT_EQ(app.phrases, expected);
+            EXPECT_EQ(app.hotkeyVk, 'Q');
+            EXPECT_EQ(PhraseMenuItems(), MenuFor(expected));
+            EXPECT_EQ(SectionEntries()[0], "len=5");
+            EXPECT_TRUE(Taken(MOD_CONTROL, 'Q'));
+        } else {
+            EXPECT_EQ(app.phrases, phrases);
+            EXPECT_EQ(PhraseMenuItems(), menu);
+            EXPECT_EQ(ReadFileBytes("vornick.ini"), before);
+            EXPECT_TRUE(Taken(MOD_CONTROL | MOD_SHIFT, VK_F12));
+        }
+        UnregisterHotKey(app.mainWindow, HOTKEY_ID);
+    }
+}
+
 TEST_F(SettingsDialogTest, SecondOpenWhileOpenDoesNothing) {
     Start(FOUR_PHRASES);
     RunDialog({[&](HWND dialog) {
@@ -786,8 +975,8 @@ TEST_F(SettingsDialogTest, AddRefusesAPhrasePastTheLastMenuCommandWithANotice) {
         Command(dialog, IDC_ADD);
         EXPECT_EQ(Send(app.dialogList, LB_GETCOUNT), MAX_PHRASES);
         ASSERT_EQ(g_script.notices.size(), 1u) << "no notice";
-        EXPECT_NE(g_script.notices[0].find(L"65036"), std::wstring::npos);
-        EXPECT_EQ(g_script.noticeOwners[0], dialog);
+        EXPECT_NE(g_script.notices[0].text.find(L"65036"), std::wstring::npos);
+        EXPECT_EQ(g_script.notices[0].owner, dialog);
         EXPECT_EQ(EditText(), "one too many");
         Command(dialog, IDCANCEL);
     }});
@@ -821,7 +1010,6 @@ TEST_F(SettingsDialogTest, Cp932AddRefusesAPhraseOverTheByteLimitAndKeepsItInThe
         for (const Row& row : rows) {
             SCOPED_TRACE(row.what);
             g_script.notices.clear();
-            g_script.noticeOwners.clear();
             Type(row.typed);
             ASSERT_EQ(EditText(), row.typed) << "the edit box did not take the typed text";
             Select(-1);  // appends at the end
@@ -832,8 +1020,8 @@ TEST_F(SettingsDialogTest, Cp932AddRefusesAPhraseOverTheByteLimitAndKeepsItInThe
                 EXPECT_EQ(EditText(), "");
             } else {
                 ASSERT_EQ(g_script.notices.size(), 1u) << "no notice";
-                EXPECT_NE(g_script.notices[0].find(L"1023 バイト"), std::wstring::npos);
-                EXPECT_EQ(g_script.noticeOwners[0], dialog);
+                EXPECT_NE(g_script.notices[0].text.find(L"1023 バイト"), std::wstring::npos);
+                EXPECT_EQ(g_script.notices[0].owner, dialog);
                 EXPECT_EQ(EditText(), row.typed) << "the refused text left the edit box";
             }
             EXPECT_EQ(ListItems(dialog), items);
@@ -845,6 +1033,7 @@ TEST_F(SettingsDialogTest, Cp932AddRefusesAPhraseOverTheByteLimitAndKeepsItInThe
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "--hold-file") == 0) return HoldFile(argv[2]);
     ::testing::InitGoogleTest(&argc, argv);
     if (argc < 2) {
         fprintf(stderr, "usage: dialog_tests PATH_OF_VORNICK_EXE\n");

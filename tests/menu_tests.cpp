@@ -149,10 +149,10 @@ TEST(MenuLabelTest, HighBytesAreWholeCharactersInASingleByteCodePage) {
 // trail 0x40-0xFC; half-width katakana are single bytes 0xA1-0xDF.
 TEST(MenuLabelTest, Cp932CutsOnlyBetweenWholeCharacters) {
     ASSERT_EQ(GetACP(), 932u);
-    const std::string A = "\x82\xa0";            // あ
+    const std::string A = "\x82\xa0";                          // あ
     const std::string TEIKEIBUN = "\x92\xe8\x8c\x5e\x95\xb6";  // 定型文
-    const std::string KANA_A = "\xb1";           // ｱ, half-width
-    const std::string HYOU = "\x95\x5c";         // 表, trail byte '\'
+    const std::string KANA_A = "\xb1";                         // ｱ, half-width
+    const std::string HYOU = "\x95\x5c";                       // 表, trail byte '\'
     std::vector<LabelCase> cases = {
         {"20 hiragana are 40 whole bytes", Repeat(A, 20), Repeat(A, 20) + "..."},
         {"more hiragana keep 20", Repeat(A, 30), Repeat(A, 20) + "..."},
@@ -162,23 +162,22 @@ TEST(MenuLabelTest, Cp932CutsOnlyBetweenWholeCharacters) {
         {"kanji: 6 and a half", Repeat(TEIKEIBUN, 7), Repeat(TEIKEIBUN, 6) + "\x92\xe8\x8c\x5e..."},
         {"kanji straddling the cut", "x" + Repeat(TEIKEIBUN, 7),
          "x" + Repeat(TEIKEIBUN, 6) + "\x92\xe8..."},
-        {"40 half-width katakana are 40 characters", Repeat(KANA_A, 41), Repeat(KANA_A, 40) + "..."},
+        {"40 half-width katakana are 40 characters", Repeat(KANA_A, 41),
+         Repeat(KANA_A, 40) + "..."},
         {"half-width katakana, then hiragana across the cut", Repeat(KANA_A, 39) + A,
          Repeat(KANA_A, 39) + "..."},
         {"a character ending in '\\' at byte 40", std::string(38, 'a') + HYOU + "z",
          std::string(38, 'a') + HYOU + "..."},
-        {"a lone lead byte as byte 40 is half a character", A39 + "\x82",
-         A39 + "..."},
+        {"a lone lead byte as byte 40 is half a character", A39 + "\x82", A39 + "..."},
         {"a lone lead byte in a short phrase is left as it is", "ab\x82", "ab\x82"},
-        {"& after a double-byte character", Repeat(A, 3) + "&" + HYOU,
-         Repeat(A, 3) + "&&" + HYOU},
+        {"& after a double-byte character", Repeat(A, 3) + "&" + HYOU, Repeat(A, 3) + "&&" + HYOU},
     };
     // Every trail byte value as byte 40, ending a character that fits.
     for (int trail = 0x40; trail <= 0xFC; ++trail) {
         std::string character = "\x88" + std::string(1, static_cast<char>(trail));
-        cases.push_back({"trail byte " + Hex(std::string(1, static_cast<char>(trail))) + "at byte 40",
-                         std::string(38, 'a') + character + "zz",
-                         std::string(38, 'a') + character + "..."});
+        cases.push_back(
+            {"trail byte " + Hex(std::string(1, static_cast<char>(trail))) + "at byte 40",
+             std::string(38, 'a') + character + "zz", std::string(38, 'a') + character + "..."});
     }
     // Every lead byte value as byte 40: its character straddles the cut.
     for (int lead = 0x81; lead <= 0xFC; ++lead) {
@@ -199,7 +198,9 @@ TEST(PhraseMenuBoundTest, NoPhraseGetsACommandPastTheCommandRange) {
     for (const auto& row : rows) {
         size_t items = PhraseMenuItemCount(row.phrases);
         EXPECT_EQ(items, row.items) << row.phrases;
-        if (items > 0) EXPECT_LE(IDM_PHRASE_BASE + items - 1, 0xFFFFu) << row.phrases;
+        if (items > 0) {
+            EXPECT_LE(IDM_PHRASE_BASE + items - 1, 0xFFFFu) << row.phrases;
+        }
     }
 }
 
@@ -347,10 +348,11 @@ TEST_F(PhraseMenuTest, Cp932ShiftJisPhrasesReadBackAsJapanese) {
     const std::string HIRAGANA_A = "\x82\xa0";                 // あ
     const std::string LONG_VOWEL = "\x81\x5b";                 // ー
     const PhraseList list = {
-        TEIKEIBUN, "a" + Repeat(HIRAGANA_A, 20),  // byte 39 is a lead byte
-        "aa" + Repeat(LONG_VOWEL, 20),            // byte 39 is a trail byte below 0x80
-        "\x83\x65\x83\x58\x83\x67&\t1",           // テスト&<tab>1
-        Repeat(HIRAGANA_A, 25),                   // byte 39 is a trail byte above 0x80
+        TEIKEIBUN,
+        "a" + Repeat(HIRAGANA_A, 20),    // byte 39 is a lead byte
+        "aa" + Repeat(LONG_VOWEL, 20),   // byte 39 is a trail byte below 0x80
+        "\x83\x65\x83\x58\x83\x67&\t1",  // テスト&<tab>1
+        Repeat(HIRAGANA_A, 25),          // byte 39 is a trail byte above 0x80
     };
     Rebuild(list);
     const std::vector<MenuItem> expected = {

@@ -105,8 +105,8 @@ TEST_F(PasteTest, AsciiAndEmptyPhrasesAreTextAndUnicode) {
 
 TEST_F(PasteTest, Cp932ShiftJisPhrasesAreUnicodeToo) {
     ASSERT_EQ(GetACP(), 932u);
-    ExpectBothFormats("\x92\xe8\x8c\x5e\x95\xb6", L"\u5b9a\u578b\u6587");     // 定型文
-    ExpectBothFormats("\x95\x5c x \xb1", L"\u8868 x \uff71");                  // 表 x ｱ
+    ExpectBothFormats("\x92\xe8\x8c\x5e\x95\xb6", L"\u5b9a\u578b\u6587");  // 定型文
+    ExpectBothFormats("\x95\x5c x \xb1", L"\u8868 x \uff71");              // 表 x ｱ
 }
 
 typedef LONG(NTAPI* SetDefaultLocaleFunction)(BOOLEAN userProfile, LCID locale);
@@ -116,8 +116,9 @@ typedef LONG(NTAPI* SetDefaultLocaleFunction)(BOOLEAN userProfile, LCID locale);
 // is in: a Japanese phrase read back as English text is mojibake.
 TEST_F(PasteTest, Cp932UnicodeTextStaysJapaneseUnderAnEnglishUserLocale) {
     ASSERT_EQ(GetACP(), 932u);
-    SetDefaultLocaleFunction setDefaultLocale = reinterpret_cast<SetDefaultLocaleFunction>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetDefaultLocale"));
+    SetDefaultLocaleFunction setDefaultLocale =
+        reinterpret_cast<SetDefaultLocaleFunction>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetDefaultLocale")));
     ASSERT_NE(setDefaultLocale, nullptr);
     LCID japanese = GetUserDefaultLCID();
     ASSERT_EQ(setDefaultLocale(TRUE, MAKELCID(0x0409, SORT_DEFAULT)), 0);

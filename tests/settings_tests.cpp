@@ -31,6 +31,24 @@ protected:
         SaveSettings(static_cast<INT32>(list.size()),
                      [&](INT32 i) -> const std::string& { return list[i]; });
     }
+    // The section's entries as the platform lists them.
+    static std::vector<std::string> SectionEntries() {
+        std::string listed;
+        ProfileAccessor profile(FILE_NAME);
+        profile.section = "DefStr";
+        profile.GetSection(&listed);
+        std::vector<std::string> entries;
+        for (size_t start = 0; start < listed.size();) {
+            entries.push_back(listed.c_str() + start);
+            start += entries.back().size() + 1;
+        }
+        return entries;
+    }
+    static std::string SectionNames() {
+        char names[1024];
+        DWORD length = GetPrivateProfileSectionNamesA(names, sizeof names, FILE_NAME);
+        return std::string(names, length);
+    }
     static std::string Entry(const char* key) {
         char text[4096];
         GetPrivateProfileStringA("DefStr", key, "<missing>", text, sizeof text, FILE_NAME);
@@ -129,6 +147,107 @@ TEST_F(SettingsTest, LoadReadsWhatTheFileHolds) {
     }
 }
 
+// What the program read before it read whole sections: one platform read per
+// entry. Files that it did not write itself must load exactly as they did.
+struct PerKeyRead {
+    PhraseList phrases;
+    int vk, modifiers;
+};
+PerKeyRead ReadEntryByEntry() {
+    PerKeyRead read;
+    INT32 count = static_cast<INT32>(GetPrivateProfileIntA("DefStr", "len", 0, FILE_NAME));
+    for (INT32 i = 0; i < count && i < MAX_PHRASES; ++i) {
+        char text[ProfileAccessor::MAX_VALUE + 1];
+        GetPrivateProfileStringA("DefStr", std::to_string(i).c_str(), "", text, sizeof text,
+                                 FILE_NAME);
+        read.phrases.push_back(text);
+    }
+    read.vk = static_cast<INT32>(GetPrivateProfileIntA("DefStr", "VK", 0, FILE_NAME));
+    read.modifiers = static_cast<INT32>(GetPrivateProfileIntA("DefStr", "shift", 0, FILE_NAME));
+    return read;
+}
+
+TEST_F(SettingsTest, SectionReadLoadsOddFilesAsPerKeyReadsDo) {
+    const struct {
+        const char* what;
+        std::string file;
+    } cases[] = {
+        {"quotes: a pair is dropped, one alone is kept, single quotes too",
+         "[DefStr]\r\nlen=12\r\n0=\"  x  \"\r\n1=  y  \r\n2='q'\r\n3=\"\"q\"\"\r\n4=\"open\r\n"
+         "5=close\"\r\n6=\"\r\n7=\"\"\r\n8='\"\r\n9=\"'mixed'\"\r\n10='  single  '\r\n"
+         "11=\"a\"b\"\r\n"},
+        {"white space around keys, '=' and values",
+         "[DefStr]\r\n  len  =  3  \r\n0 = a\r\n 1\t=\tb \t\r\n2=  \r\n VK = 65 \r\n"},
+        {"keys in other cases; the first wins",
+         "[DefStr]\r\nLEN=2\r\nLen=5\r\nvk=66\r\nVK=67\r\nSHIFT=3\r\n0=a\r\n1=b\r\n"},
+        {"a key twice: the first wins",
+         "[DefStr]\r\nlen=2\r\n0=first\r\n0=second\r\n1=one\r\nlen=5\r\n1=uno\r\n"},
+        {"empty values", "[DefStr]\r\nlen=3\r\n0=\r\n1=\"\"\r\n2=''\r\nshift=\r\nVK=7\r\n"},
+        {"an empty len", "[DefStr]\r\nlen=\r\n0=a\r\n"},
+        {"lines without '=' hide later entries of their key",
+         "[DefStr]\r\nlen=3\r\n0\r\n0=shadowed\r\n1=b\r\nno equals here\r\n2=c\r\nVK\r\nVK=70\r\n"},
+        {"comments",
+         "[DefStr]\r\n; a comment\r\nlen=3\r\n;0=commented\r\n0=a\r\n# hash=1\r\n"
+         "1=b ; not a comment\r\n2=;starts\r\n"},
+        {"a second [DefStr] is never read",
+         "[DefStr]\r\nlen=3\r\n0=a\r\n[Other]\r\n1=other\r\n[defstr]\r\n1=second\r\n2=c\r\n"
+         "VK=70\r\n"},
+        {"other sections around",
+         "[Other]\r\nlen=5\r\n0=o\r\n[DefStr]\r\nlen=1\r\n0=mine\r\n[Third]\r\nVK=1\r\n"},
+        {"a byte-order mark", "\xEF\xBB\xBF[DefStr]\r\nlen=2\r\n0=bom\r\n1=\t tab \t\r\nVK=9\r\n"},
+        {"numbers in quotes and with signs",
+         "[DefStr]\r\nlen=\"3\"\r\nVK='+65'\r\nshift= -2 \r\n0=a\r\n1=b\r\n2=c\r\n"},
+        {"numbers followed by text, or none", "[DefStr]\r\nlen=2abc\r\nVK=0x41\r\nshift=abc\r\n"},
+        {"numbers beyond 32 bits",
+         "[DefStr]\r\nlen=4294967298\r\nVK=99999999999\r\nshift=-0\r\n0=a\r\n1=b\r\n"},
+        {"values longer than a phrase may be",
+         "[DefStr]\r\nlen=3\r\n0=" + std::string(1500, 'x') + "\r\n1=" + std::string(1023, 'y') +
+             "\r\n2=\"" + std::string(1022, 'z') + "\"\r\n"},
+        {"line feeds alone, no final line break", "[DefStr]\nlen=2\n0=a\n1=b"},
+        {"a header with spaces", "\r\n  [ DefStr ]  \r\nlen=1\r\n0=a\r\n"},
+        {"keys that only look like indexes",
+         "[DefStr]\r\nlen=3\r\n00=zero zero\r\n+1=plus\r\n 2 =two\r\n1 =one\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedWorkDir caseDir;
+        WriteFileBytes(FILE_NAME, c.file);
+        const PerKeyRead expected = ReadEntryByEntry();
+        ResetState();
+        LoadSettings();
+        EXPECT_EQ(app.phrases, expected.phrases);
+        EXPECT_EQ(app.hotkeyVk, expected.vk);
+        EXPECT_EQ(app.hotkeyModifiers, expected.modifiers);
+    }
+}
+
+TEST_F(SettingsTest, ReadCutAtTheOlderSystemsLimitFallsBackToPerKeyReads) {
+    // 2,000 phrases (about 80 KB), and the numbers last, so that a read cut
+    // at 32,767 bytes lacks them and ends inside a phrase.
+    std::string file = "[DefStr]\r\n";
+    PhraseList phrases;
+    for (int i = 0; i < 2000; ++i) {
+        phrases.push_back("phrase " + std::to_string(i) + " with some more text after it");
+        file += std::to_string(i) + "=" + phrases.back() + "\r\n";
+    }
+    file += "len=2000\r\nVK=123\r\nshift=6\r\n";
+    WriteFileBytes(FILE_NAME, file);
+
+    ProfileAccessor profile(FILE_NAME);
+    profile.section = "DefStr";
+    std::string whole;
+    ASSERT_TRUE(profile.GetSection(&whole));
+    ASSERT_GT(whole.size(), 70000u);
+    // What those systems hand out: the first 32,765 bytes, then two zeros.
+    const std::string cut = whole.substr(0, 32765);
+    ASSERT_NE(cut.back(), '\0') << "the cut should fall inside an entry";
+
+    LoadSettingsFromSection(cut, false);
+    EXPECT_EQ(app.phrases, phrases);
+    EXPECT_EQ(app.hotkeyVk, 123);
+    EXPECT_EQ(app.hotkeyModifiers, 6);
+}
+
 TEST_F(SettingsTest, HugeLenStopsAtTheCommandRange) {
     WriteFileBytes(FILE_NAME, "[DefStr]\r\nlen=2000000000\r\n0=a\r\n65035=last\r\n65036=over\r\n");
     LoadSettings();
@@ -160,24 +279,65 @@ TEST_F(SettingsTest, SaveWritesLenHotkeyAndEntries) {
     EXPECT_EQ(Entry("3"), "<missing>");
 }
 
-TEST_F(SettingsTest, SaveAsksForEachEntryInOrderAfterTheHeader) {
+TEST_F(SettingsTest, SaveAsksForEachEntryOnceInOrder) {
     const PhraseList list = {"a", "b", "c", "d"};
     app.hotkeyVk = 70;
     app.hotkeyModifiers = 1;
     std::vector<INT32> asked;
-    SaveSettings(4, [&](INT32 i) -> const std::string& {
-        // Checked against the file itself: the header is already there, the
-        // earlier entries too, and this one not yet.
-        EXPECT_EQ(Entry("len"), "4");
-        EXPECT_EQ(Entry("VK"), "70");
-        EXPECT_EQ(Entry("shift"), "1");
-        for (INT32 j = 0; j < i; ++j) EXPECT_EQ(Entry(std::to_string(j).c_str()), list[j]);
-        EXPECT_EQ(Entry(std::to_string(i).c_str()), "<missing>");
-        asked.push_back(i);
-        return list[i];
-    });
+    EXPECT_EQ(SaveSettings(4,
+                           [&](INT32 i) -> const std::string& {
+                               asked.push_back(i);
+                               return list[i];
+                           }),
+              static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(asked, (std::vector<INT32>{0, 1, 2, 3}));
-    EXPECT_EQ(Entry("3"), "d");
+    EXPECT_EQ(SectionEntries(),
+              (std::vector<std::string>{"len=4", "VK=70", "shift=1", "0=a", "1=b", "2=c", "3=d"}));
+}
+
+TEST_F(SettingsTest, SaveKeepsOtherSectionsAndOtherKeysInTheirOrder) {
+    WriteFileBytes(FILE_NAME,
+                   "[Before]\r\nlen=7\r\n"
+                   "[DefStr]\r\nnote=mine\r\nLEN=9\r\n0=old\r\nlen=8\r\nquoted=\"  q  \"\r\n"
+                   "Shift=1\r\n5=stale\r\n01=not ours\r\nvk=3\r\n"
+                   "[After]\r\n0=x\r\n");
+    Save({"new"}, 65, 2);
+    EXPECT_EQ(SectionEntries(), (std::vector<std::string>{"len=1", "VK=65", "shift=2", "0=new",
+                                                          "note=mine", "quoted=\"  q  \"",
+                                                          "5=stale", "01=not ours"}));
+    EXPECT_EQ(Entry("quoted"), "  q  ");
+    EXPECT_EQ(SectionNames(), std::string("Before\0DefStr\0After\0", 20));
+    char value[16];
+    GetPrivateProfileStringA("Before", "len", "", value, sizeof value, FILE_NAME);
+    EXPECT_STREQ(value, "7");
+    GetPrivateProfileStringA("After", "0", "", value, sizeof value, FILE_NAME);
+    EXPECT_STREQ(value, "x");
+}
+
+TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
+    // Neither is ever read, but both are the user's: a write of the whole
+    // section would lose them.
+    const struct {
+        const char* what;
+        const char* file;
+        const char* kept;
+    } cases[] = {
+        {"a second [DefStr]", "[DefStr]\r\nlen=1\r\n0=a\r\n[defstr]\r\nlen=7\r\nlate=kept\r\n",
+         "[defstr]\r\nlen=7\r\nlate=kept\r\n"},
+        {"a line without '='", "[DefStr]\r\nlen=1\r\njust words\r\n0=a\r\n", "just words\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedWorkDir caseDir;
+        WriteFileBytes(FILE_NAME, c.file);
+        Save({"new", "second"}, 65, 2);
+        EXPECT_NE(ReadFileBytes(FILE_NAME).find(c.kept), std::string::npos)
+            << ReadFileBytes(FILE_NAME);
+        ResetState();
+        LoadSettings();
+        EXPECT_EQ(app.phrases, (PhraseList{"new", "second"}));
+        EXPECT_EQ(app.hotkeyVk, 65);
+    }
 }
 
 TEST_F(SettingsTest, ShorterSaveKeepsOldKeysButLoadsTheShortList) {
@@ -207,6 +367,40 @@ TEST_F(SettingsTest, NumbersAndPhrasesRoundTrip) {
             EXPECT_EQ(app.hotkeyModifiers, modifiers);
         }
     }
+}
+
+TEST_F(SettingsTest, PhrasesWithSpacesOrQuotesAtTheirEndsComeBackExactly) {
+    const PhraseList phrases = {
+        "Regards, ",       // a space at the end
+        "  indented",      // spaces at the start
+        "\tboth\t",        // tabs at both ends
+        "   ",             // only spaces
+        " ",               // one space
+        "\"quoted\"",      // a pair of quotes, which the read would drop
+        "'single'",        // single quotes are a pair too
+        "\"open",          // a quote at one end only
+        "close\"",
+        "\"",              // a quote alone
+        "\"\"",            // two quotes, nothing between
+        "\" spaced \"",    // quotes with spaces inside
+        " \"a\" ",         // spaces outside quotes
+        "'\"",             // two different quotes
+        "mid \"quoted\" text",
+        "",
+        std::string(ProfileAccessor::MAX_VALUE - 1, 'x') + " ",  // the longest, ending in a space
+    };
+    Save(phrases, 0, 0);
+    LoadSettings();
+    EXPECT_EQ(app.phrases, phrases);
+    // A file written now reads the same entry by entry, as older versions read.
+    // (Not the longest: that read loses a byte of a quoted value of more
+    // than MAX_VALUE bytes, where it lost the space before.)
+    const PhraseList perKey = ReadEntryByEntry().phrases;
+    ASSERT_EQ(perKey.size(), phrases.size());
+    EXPECT_EQ(PhraseList(perKey.begin(), perKey.end() - 1),
+              PhraseList(phrases.begin(), phrases.end() - 1));
+    // Phrases that need no quotes are written as they are.
+    EXPECT_EQ(SectionEntries()[3 + 14], "14=mid \"quoted\" text");
 }
 
 TEST_F(SettingsTest, LongestPhraseComesBackWhole) {
@@ -264,6 +458,11 @@ TEST_F(SettingsTest, Cp932JapaneseRoundTripsByteForByte) {
             "\xb7",                      // おせわになっております
             "\x95\x5c\x83\x5c\x94\x5c",  // 表ソ能: trail bytes that are backslashes
             "\x93\x8c\x8b\x9e\x93\x73 \x8d\x60\x8b\xe6 1-2-3",  // 東京都 港区 1-2-3
+            "\x81\x40\x82\xa0",          // a full-width space, then あ
+            "\x82\xa0\x81\x40",          // あ, then a full-width space
+            "\x81\x40",                  // only a full-width space
+            "\"\x82\xa0\"",              // あ in quotes
+            " \x95\x5c ",                // 表 between spaces
         };
     std::string kana;
     for (int i = 0; i < ProfileAccessor::MAX_VALUE / 2; ++i) kana += "\x83\x41";  // ア
@@ -272,6 +471,7 @@ TEST_F(SettingsTest, Cp932JapaneseRoundTripsByteForByte) {
     Save(all, 123, 6);
     LoadSettings();
     EXPECT_EQ(app.phrases, all);
+    EXPECT_EQ(ReadEntryByEntry().phrases, all);
 }
 
 }  // namespace

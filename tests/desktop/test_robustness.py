@@ -21,8 +21,9 @@ import subprocess
 import time
 
 from harness import (AWAY, DIALOG_ADD, DIALOG_CANCEL, DIALOG_EDIT, DIALOG_OK, TESTS_BIN,
-                     DesktopTestCase, Vornick, click, dialog_point, dialogs, find_windows,
-                     popup_menus, stays, tray_icon_count, wait_no_menu, wait_until, xdotool)
+                     DesktopTestCase, Vornick, activate, click, dialog_point, dialogs,
+                     find_windows, popup_menus, stays, tray_icon_count, wait_no_menu, wait_until,
+                     xdotool)
 
 FAULT_HELPER = TESTS_BIN / 'fault_helper.exe'
 
@@ -339,7 +340,7 @@ class FaultTest(RobustnessTestCase):
             target.wait_for_text('untouchedalphabeta')
         self.assert_alive(vornick)
 
-    def test_read_only_file_at_ok_keeps_the_new_list_in_memory(self):
+    def test_read_only_file_at_ok_says_so_and_loses_nothing(self):
         vornick = self.start_vornick(profile(SETTINGS, OTHER))
         target = self.start_target('Read-only target')
         path = self.workdir / 'vornick.ini'
@@ -351,13 +352,23 @@ class FaultTest(RobustnessTestCase):
         self.make_read_only(path)
         before = path.read_bytes()
         click(dialog_point(dialog, DIALOG_OK))
-        wait_until(lambda: not dialogs(), 10, 'the dialog to close')
+        # The message box, titled with the program's name; the dialog stays.
+        message_boxes = lambda: find_windows('^vornick$', only_visible=True)
+        wait_until(message_boxes, 10, 'the message box')
+        activate(message_boxes()[0])
+        xdotool('key', 'Return')
+        wait_until(lambda: not message_boxes(), 10, 'the message box to close')
+        self.assertTrue(dialogs(), 'the dialog closed')
+        self.assertEqual(path.read_bytes(), before)
 
+        # Cancel leaves the file and the phrases as they were.
+        click(dialog_point(dialog, DIALOG_CANCEL))
+        wait_until(lambda: not dialogs(), 10, 'the dialog to close')
         self.assertEqual(path.read_bytes(), before)
         self.assert_alive(vornick)
         menu = vornick.open_phrase_menu(target)
-        vornick.pick(menu, 3, len(PHRASES) + 1)
-        target.wait_for_text('delta')
+        vornick.pick(menu, 2, len(PHRASES))
+        target.wait_for_text('gamma')
 
     def make_read_only(self, path):
         """Read-only for this user: without write permission, and for root,
