@@ -93,7 +93,7 @@ class CaptureTest(PasteTestCase):
         cases = [('nothing', None, 0),
                  ('the main window', lambda: probe.front(), first['main']),
                  ('the taskbar', lambda: probe.front(taskbar), taskbar)]
-        for name, bring, foreground in cases:
+        for name, bring, foreground in self.sequence(cases):
             with self.subTest(foreground=name):
                 if bring:
                     bring()
