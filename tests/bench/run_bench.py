@@ -169,8 +169,9 @@ class Desk:
 
     def warm_up(self, program, limit=30.0):
         """Waits until the program answers its hotkey (it has registered it),
-        and makes one pick. A menu is only ever closed by a pick: under Wine
-        a click beside it reaches the other application, not the menu."""
+        and makes one pick, which also shows that its pastes land. (A click
+        beside a menu would close it too, as the desktop tests' harness
+        does: the program holds the foreground while its menu is open.)"""
         deadline = time.monotonic() + limit
         while time.monotonic() < deadline:
             menu, _ = self.open_menu(program, timeout=1.0)

@@ -16,10 +16,10 @@ import subprocess
 import sys
 from pathlib import Path
 
-from harness import (AWAY, DIALOG_CANCEL, VORNICK_EXE, WineProcess, activate, dialog_point, dialogs,
-                     exit_through_tray_menu, find_windows, menu_item_point, open_dialog,
-                     open_phrase_submenu, tray_icon_count, tray_window, wait_menus, wait_no_menu,
-                     wait_until, window_geometry, winpath, xdotool)
+from harness import (AWAY, VORNICK_EXE, WineProcess, activate, exit_through_tray_menu, find_window,
+                     menu_item_point, open_dialog, open_phrase_submenu, tray_window,
+                     wait_clean_tray, wait_icon_count, wait_menus, wait_no_menu, wait_until,
+                     window_geometry, winpath, xdotool)
 
 PHRASES = ['お世話になっております。', 'よろしくお願いいたします。', 'Best regards,',
            'vornick types this for you.']
@@ -105,14 +105,14 @@ def main(out):
     processes = []
     try:
         print('Starting vornick with', out / 'vornick.ini')
+        wait_clean_tray()
         processes.append(WineProcess(VORNICK_EXE, cwd=out, env=JAPANESE, log=out / 'vornick.log'))
-        wait_until(lambda: tray_icon_count() == 1, 30, "vornick's icon in the tray")
+        wait_icon_count(1, "vornick's icon in the tray")
         tray = tray_window()
 
         processes.append(WineProcess('notepad', [winpath(note)], cwd=out, env=JAPANESE,
                                      log=out / 'notepad.log'))
-        notepad = wait_until(lambda: (find_windows(r'^note\.txt - ', True) or [None])[0], 30,
-                             "Wine's notepad")
+        notepad = find_window(r'^note\.txt - ', 30, "Wine's notepad")
         # Out of the way of the tray window in the top left corner.
         xdotool('windowsize', '--sync', notepad, 560, 300)
         xdotool('windowmove', '--sync', notepad, 220, 90)
@@ -147,10 +147,8 @@ def main(out):
 
         print('Double click on the tray icon: the settings dialog')
         dialog = open_dialog(tray)
-        dialog_shot = shot(out / 'settings-dialog.png', around(dialog))
-        xdotool('mousemove', *dialog_point(dialog, DIALOG_CANCEL))
-        xdotool('click', 1)
-        wait_until(lambda: not dialogs(), 10, 'the dialog to close')
+        dialog_shot = shot(out / 'settings-dialog.png', around(dialog.window))
+        dialog.cancel()
 
         print('The tray menu\'s exit command ends vornick')
         activate(notepad)

@@ -11,6 +11,11 @@
 //   center WINDOW                screen point in the middle of the window
 //   itempoint LIST INDEX         screen point in the middle of a list item
 //   focus WINDOW                 the focus in the window's thread: handle
+//   foreground                   the foreground window: handle and class
+//                                name ("0 -" when there is none)
+//   hotkeyfree MODS VK           1 when no program holds that system-wide
+//                                hotkey (registering it here works, and it
+//                                is released at once), else 0
 //
 // Messages sent to the other process go through SendMessageTimeoutW, which
 // marshals the texts of WM_GETTEXT and LB_GETTEXT across processes.
@@ -95,20 +100,34 @@ std::string Dialogs() {
     return answer;
 }
 
-std::string List(HWND list) {
+// One reading of the list; "changed" when an item went away while it was
+// read (the dialog edits the list while the tests poll it).
+std::string ReadList(HWND list) {
     LRESULT count = 0, selected = 0;
     if (!Send(list, LB_GETCOUNT, 0, 0, &count) || !Send(list, LB_GETCURSEL, 0, 0, &selected))
         return failure;
     std::string answer = std::to_string(static_cast<int>(selected));
     for (int i = 0; i < count; ++i) {
         LRESULT length = 0;
-        if (!Send(list, LB_GETTEXTLEN, i, 0, &length) || length < 0) return "error";
+        if (!Send(list, LB_GETTEXTLEN, i, 0, &length)) return failure;
+        if (length < 0) return "changed";
         std::wstring text(length + 1, L'\0');
         if (!Send(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]), &length)) return failure;
-        text.resize(length < 0 ? 0 : length);
+        if (length < 0) return "changed";
+        text.resize(length);
         answer += " " + (text.empty() ? std::string("-") : Utf8Hex(text));
     }
-    return answer;
+    LRESULT countAfter = 0;
+    if (!Send(list, LB_GETCOUNT, 0, 0, &countAfter)) return failure;
+    return countAfter == count ? answer : "changed";
+}
+
+std::string List(HWND list) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        std::string answer = ReadList(list);
+        if (answer != "changed") return answer;
+    }
+    return "error";
 }
 
 std::string Edit(HWND edit) {
@@ -150,6 +169,20 @@ std::string Focus(HWND window) {
     return Hex(info.hwndFocus);
 }
 
+std::string Foreground() {
+    HWND window = GetForegroundWindow();
+    char className[64] = "-";
+    if (window && !GetClassNameA(window, className, sizeof className)) lstrcpyA(className, "-");
+    return Hex(window) + " " + className;
+}
+
+std::string HotkeyFree(UINT modifiers, UINT vk) {
+    const int PROBE_HOTKEY_ID = 1;
+    if (!RegisterHotKey(nullptr, PROBE_HOTKEY_ID, modifiers, vk)) return "0";
+    UnregisterHotKey(nullptr, PROBE_HOTKEY_ID);
+    return "1";
+}
+
 std::string Answer(const std::string& line) {
     std::istringstream words(line);
     std::string command, a, b, c, d;
@@ -168,6 +201,9 @@ std::string Answer(const std::string& line) {
     if (command == "center") return Center(ParseWindow(a));
     if (command == "itempoint") return ItemPoint(ParseWindow(a), atoi(b.c_str()));
     if (command == "focus") return Focus(ParseWindow(a));
+    if (command == "foreground") return Foreground();
+    if (command == "hotkeyfree")
+        return HotkeyFree(strtoul(a.c_str(), nullptr, 0), strtoul(b.c_str(), nullptr, 0));
     return "unknown command";
 }
 

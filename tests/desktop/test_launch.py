@@ -9,19 +9,11 @@ import select
 import shutil
 import signal
 import subprocess
-from pathlib import Path
+from harness import (REPOSITORY, TESTS_BIN, VK_F9, VORNICK_EXE, DesktopTestCase, Vornick, click,
+                     kill_group, menu_item_point, read_section, wait_menus, wait_until, xdotool)
 
-from harness import (AWAY, DIALOG_OK, TESTS_BIN, VORNICK_EXE, DesktopTestCase, click, dialog_point,
-                     dialogs, menu_item_point, open_dialog, read_ini, tray_icon_count, tray_window,
-                     wait_menus, wait_until, write_ini, xdotool)
-
-REPOSITORY = Path(__file__).resolve().parents[2]
 PLANTED_DLL = TESTS_BIN / 'planted' / 'comctl32.dll'
 MARKER = 'planted-dll-ran.txt'
-
-# The hotkey control of the settings dialog, in dialog units.
-DIALOG_HOTKEY = (198, 181)
-VK_F9 = 120
 
 
 class Terminal:
@@ -34,6 +26,9 @@ class Terminal:
                                       stderr=slave, start_new_session=True)
         os.close(slave)
         self.output = ''
+
+    def running(self):
+        return self.popen.poll() is None
 
     def read(self):
         while select.select([self.master], [], [], 0)[0]:
@@ -69,28 +64,22 @@ def xdotool_keys(hotkey):
                     for k in hotkey.split('+'))
 
 
-class LaunchTestCase(DesktopTestCase):
-
-    def setUp(self):
-        super().setUp()
-        xdotool('mousemove', *AWAY)
-        wait_until(lambda: tray_icon_count() == 0, 30, 'an empty tray before the test')
-
-
-class FirstRunTest(LaunchTestCase):
+class FirstRunTest(DesktopTestCase):
 
     def test_run_sh_writes_a_sample_and_its_hotkey_pastes_the_first_phrase(self):
-        terminal = Terminal([str(REPOSITORY / 'run.sh')], cwd=self.workdir)
-        self.addCleanup(terminal.end)
-        terminal.wait_for(r'no vornick\.ini', 300)
-        terminal.wait_for(r'Write a sample vornick\.ini here.*\?', 30)
-        terminal.type('y\n')
+        def run_sh():
+            terminal = Terminal([str(REPOSITORY / 'run.sh')], cwd=self.workdir)
+            self.addCleanup(terminal.end)
+            terminal.wait_for(r'no vornick\.ini', 300)
+            terminal.wait_for(r'Write a sample vornick\.ini here.*\?', 30)
+            terminal.type('y\n')
+            return terminal
+        terminal = Vornick(self, start=run_sh).process
         hotkey = terminal.wait_for(r'Hotkey: ([^;]+); phrases: (\d+)\.', 60)
         self.assertEqual(hotkey.group(1), 'Ctrl+Shift+F12')
         self.assertEqual(int(hotkey.group(2)), 4)
         terminal.wait_for(r"Wine's system tray window", 60)
         self.assertTrue((self.workdir / 'vornick.ini').exists())
-        wait_until(lambda: tray_icon_count() == 1, 30, "vornick's icon in the tray")
 
         # The program runs in code page 932, and so does the application.
         target = self.start_target('First run target', '', env={'LC_ALL': 'ja_JP.UTF-8'})
@@ -102,10 +91,14 @@ class FirstRunTest(LaunchTestCase):
         target.wait_for_text('お世話になっております。')
 
     def test_run_sh_without_a_terminal_writes_nothing_and_says_how_to_add_phrases(self):
-        result = subprocess.Popen([str(REPOSITORY / 'run.sh')], cwd=self.workdir,
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, start_new_session=True, text=True)
-        self.addCleanup(lambda: (os.killpg(result.pid, signal.SIGKILL), result.wait(10)))
+        def run_sh():
+            popen = subprocess.Popen([str(REPOSITORY / 'run.sh')], cwd=self.workdir,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, start_new_session=True, text=True)
+            self.addCleanup(kill_group, popen)
+            popen.running = lambda: popen.poll() is None
+            return popen
+        result = Vornick(self, start=run_sh, timeout=300).process
         lines = []
         for line in result.stdout:
             lines.append(line)
@@ -118,7 +111,7 @@ class FirstRunTest(LaunchTestCase):
         self.assertFalse((self.workdir / 'vornick.ini').exists())
 
 
-class PlantedDllTest(LaunchTestCase):
+class PlantedDllTest(DesktopTestCase):
 
     def test_a_comctl32_dll_beside_the_program_is_not_loaded(self):
         folder = self.workdir / 'Downloads'
@@ -129,16 +122,13 @@ class PlantedDllTest(LaunchTestCase):
         # program's folder first. Wine prefers its builtin copy unless told.
         overrides = os.environ.get('WINEDLLOVERRIDES', '')
         env = {'WINEDLLOVERRIDES': ';'.join(filter(None, [overrides, 'comctl32=n,b']))}
-        write_ini(folder, '[DefStr]\nlen=1\nVK=123\nshift=6\n0=alpha\n')
-        self.start(folder / 'vornick.exe', cwd=folder, env=env)
-        wait_until(lambda: tray_icon_count() == 1, 30, "vornick's icon in the tray")
+        vornick = Vornick(self, '[DefStr]\nlen=1\nVK=123\nshift=6\n0=alpha\n', cwd=folder,
+                          exe=folder / 'vornick.exe', env=env)
         self.assertFalse((folder / MARKER).exists(), 'the planted DLL ran inside vornick')
 
         # The hotkey control, which needs the common controls, still works.
-        dialog = open_dialog(tray_window())
-        click(dialog_point(dialog, DIALOG_HOTKEY))
-        xdotool('key', 'F9')
-        click(dialog_point(dialog, DIALOG_OK))
-        wait_until(lambda: not dialogs(), 10, 'the dialog to close')
-        self.assertEqual(read_ini(folder / 'vornick.ini')['VK'], str(VK_F9))
+        dialog = vornick.open_dialog()
+        dialog.set_hotkey('F9', VK_F9)
+        dialog.ok()
+        self.assertEqual(read_section(folder / 'vornick.ini')['VK'], str(VK_F9))
         self.assertFalse((folder / MARKER).exists(), 'the planted DLL ran inside vornick')
