@@ -1,5 +1,6 @@
 // Times the program's own LoadSettings, SaveSettings and RebuildPhraseMenu on
-// settings files of growing size, in the current directory. Each size is
+// settings files of growing size, in the current directory, and beside them
+// the system's own section read and write of the same file. Each size is
 // timed several times; every run prints one line
 //   settings OPERATION COUNT MILLISECONDS
 // and the loaded list and the rebuilt menu are checked against the list that
@@ -60,6 +61,16 @@ void Time(const char* name, int count, int minRuns, double budgetMs, Prepare pre
     }
 }
 
+// The section of the file as the system lists it, in a buffer sized as
+// LoadSettings sizes its own: the file's length and a little more.
+std::string ListedSection() {
+    std::string buffer(1 << 22, '\0');
+    DWORD length = GetPrivateProfileSectionA("DefStr", &buffer[0],
+                                             static_cast<DWORD>(buffer.size()), "./vornick.ini");
+    buffer.resize(length + 1);  // the list's own final zero byte
+    return buffer;
+}
+
 void Check(int count, const PhraseList& expected) {
     int items = GetMenuItemCount(app.phraseMenu);
     if (app.phrases == expected && items == count) {
@@ -96,6 +107,18 @@ int main(int argc, char** argv) {
         Time(
             "load", count, minRuns, budgetMs, [] { app.phrases.clear(); }, [] { LoadSettings(); });
         Time("rebuild", count, minRuns, budgetMs, nothing, [] { RebuildPhraseMenu(); });
+        // The system's own section read and write of the same file, with
+        // none of the program's code around them: the floor under load and
+        // save.
+        const std::string listed = ListedSection();
+        std::string buffer(listed.size() + 64, '\0');
+        Time("section-read", count, minRuns, budgetMs, nothing, [&] {
+            GetPrivateProfileSectionA("DefStr", &buffer[0], static_cast<DWORD>(buffer.size()),
+                                      "./vornick.ini");
+        });
+        Time("section-write", count, minRuns, budgetMs, nothing, [&] {
+            WritePrivateProfileSectionA("DefStr", listed.c_str(), "./vornick.ini");
+        });
         Check(count, phrases);
     }
     return 0;

@@ -20,8 +20,9 @@ fresh Wine prefix). Every figure is taken in this run, next to its baseline:
   phrases, against notepad idle; CPU time (utime + stime, clock ticks of
   /proc/PID/stat) over 30 idle seconds, both programs side by side;
 - settings: bench_settings.exe times LoadSettings, SaveSettings and
-  RebuildPhraseMenu in-process; the ratio column is the growth from the
-  previous size;
+  RebuildPhraseMenu in-process, and the system's own section read and write
+  of the same file alone; the ratio column is the growth from the previous
+  size;
 - soak: hotkey, pick and paste cycles in a row; every paste checked, Control
   and V checked up at the end (the system's key state via bench_probe.exe,
   and the X server's), memory and object counts at the start and the end;
@@ -403,7 +404,9 @@ def measure_settings(wine, min_runs, budget, rows):
     for line in failed:
         log(line)
     names = {'load': 'LoadSettings', 'save-new': 'SaveSettings into a new file',
-             'save-same': 'SaveSettings of the same list again', 'rebuild': 'RebuildPhraseMenu'}
+             'save-same': 'SaveSettings of the same list again', 'rebuild': 'RebuildPhraseMenu',
+             'section-read': "The system's GetPrivateProfileSectionA alone",
+             'section-write': "The system's WritePrivateProfileSectionA alone"}
     for op in names:
         previous = None
         for count in sorted(c for o, c in times if o == op):
@@ -411,7 +414,7 @@ def measure_settings(wine, min_runs, budget, rows):
             growth = (statistics.median(values) / statistics.median(times[(op, previous)])
                       if previous else None)
             note = ''
-            if not rows[-1].figure.startswith(('Load', 'Save', 'Rebuild')):
+            if not rows[-1].figure.startswith(('Load', 'Save', 'Rebuild', 'The system')):
                 note = ('bench_settings.exe, in-process, QueryPerformanceCounter; the baseline '
                         'of each size is the size before it, and the ratio the growth; '
                         + ('all loads and menus checked' if not failed else 'CHECKS FAILED'))
