@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "resources/resource_ids.h"
+#include "settings/profile_accessor.h"
 #include "settings/settings.h"
 
 namespace {
@@ -16,19 +17,6 @@ const size_t LABEL_BYTES = 40;
 // Windows 95 and NT 4.0 know.
 const UINT MENU_ITEM_RECORD_SIZE = offsetof(MENUITEMINFOA, hbmpItem);
 static_assert(sizeof(void*) != 4 || MENU_ITEM_RECORD_SIZE == 44, "the 32-bit first layout");
-
-// How many leading bytes of the phrase fit in `limit` bytes without cutting
-// a double-byte character: the walk from the start is the only way to tell a
-// lead byte from a trail byte, whose values overlap.
-size_t WholeCharacterBytes(const std::string& phrase, size_t limit) {
-    size_t end = 0;
-    while (end < phrase.size()) {
-        size_t width = IsDBCSLeadByte(static_cast<BYTE>(phrase[end])) ? 2 : 1;
-        if (end + width > limit) break;
-        end += width;
-    }
-    return end;
-}
 
 // The menu takes '&' as the mnemonic mark and a tab as the start of a second
 // column: "&&" shows one '&', and a tab is shown as a space.

@@ -40,15 +40,6 @@ DWORD FileSize(const std::string& fileName) {
     return found.nFileSizeHigh == 0 && found.nFileSizeLow < LIMIT ? found.nFileSizeLow : 0;
 }
 
-bool SameAsciiText(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a - 'A' + 'a') : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 bool IsQuotedPair(std::string_view text) {
@@ -70,16 +61,33 @@ bool HasTrimmedEnd(const std::string& text) {
 // `text` cut to at most `size` bytes, never inside a double-byte character.
 std::string CutAt(std::string_view text, size_t size) {
     if (text.size() <= size) return std::string(text);
-    size_t end = 0;
-    while (end < size) {
-        size_t next = end + (IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(text[end])) ? 2 : 1);
-        if (next > size) break;
-        end = next;
-    }
-    return std::string(text.substr(0, end));
+    return std::string(text.substr(0, WholeCharacterBytes(text, size)));
 }
 
 }  // namespace
+
+bool SameProfileName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// The walk from the start is the only way to tell a lead byte from a trail
+// byte, whose values overlap.
+size_t WholeCharacterBytes(std::string_view text, size_t limit) {
+    size_t end = 0;
+    while (end < text.size()) {
+        size_t width = IsDBCSLeadByte(static_cast<BYTE>(text[end])) ? 2 : 1;
+        if (end + width > limit) break;
+        end += width;
+    }
+    // A lone lead byte at the very end counts as one byte.
+    return end < text.size() ? end : text.size();
+}
 
 ProfileAccessor::ProfileAccessor(const std::string& fileName)
     : fileName(fileName), section("SETTING"), key("key"), value() {}
@@ -155,7 +163,8 @@ bool ProfileAccessor::SectionIsDoubled() const {
     for (size_t start = 0; start < length;) {
         size_t end = names.find('\0', start);
         if (end == std::string::npos || end > length) end = length;
-        if (SameAsciiText(names.c_str() + start, section.c_str()) && ++found > 1) return true;
+        std::string_view name = std::string_view(names).substr(start, end - start);
+        if (SameProfileName(name, section) && ++found > 1) return true;
         start = end + 1;
     }
     return false;

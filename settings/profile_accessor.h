@@ -12,6 +12,14 @@
 #include <string>
 #include <string_view>
 
+// Section and key names compare as the platform compares them: ignoring the
+// case of ASCII letters.
+bool SameProfileName(std::string_view a, std::string_view b);
+
+// How many leading bytes of `text` fit in `limit` bytes without cutting a
+// double-byte character of the ANSI code page.
+size_t WholeCharacterBytes(std::string_view text, size_t limit);
+
 class ProfileAccessor {
 public:
     // The longest entry value read back whole, in bytes: the settings dialog's

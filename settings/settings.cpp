@@ -42,22 +42,10 @@ std::vector<Entry> SplitEntries(std::string_view listed) {
     return entries;
 }
 
-// Key names compare as the platform compares ours: ignoring ASCII case.
-bool SameKey(std::string_view key, const char* name) {
-    size_t i = 0;
-    for (; i < key.size() && name[i]; ++i) {
-        char a = key[i], b = name[i];
-        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != b) return false;
-    }
-    return i == key.size() && name[i] == '\0';
-}
-
 // The first entry with this key: the one that a per-key read finds.
 const Entry* Find(const std::vector<Entry>& entries, const char* name) {
     for (const Entry& entry : entries) {
-        if (SameKey(entry.key, name)) return &entry;
+        if (SameProfileName(entry.key, name)) return &entry;
     }
     return nullptr;
 }
@@ -87,7 +75,7 @@ INT32 NumberOf(const std::vector<Entry>& entries, bool complete, ProfileAccessor
 }
 
 bool IsOurs(std::string_view key, INT32 entryCount) {
-    return SameKey(key, "len") || SameKey(key, "VK") || SameKey(key, "shift") ||
+    return SameProfileName(key, "len") || SameProfileName(key, "VK") || SameProfileName(key, "shift") ||
            PhraseIndex(key, entryCount) >= 0;
 }
 
