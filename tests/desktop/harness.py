@@ -48,7 +48,6 @@ IDOK, IDCANCEL = 1, 2  # the platform's own button ids
 HOTKEY = 'ctrl+shift+F12'  # the hotkey of most settings files here
 MOD_ALT, MOD_CONTROL, MOD_SHIFT, MOD_WIN = 1, 2, 4, 8
 VK_F9, VK_F11, VK_F12 = 120, 122, 123
-HOTKEYF_SHIFT, HOTKEYF_CONTROL = 1, 2
 
 
 def winpath(path):
