@@ -24,6 +24,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 
+# Wine must be there before the probe can tell which build this machine runs.
+./install-deps.sh
 source ./wine-env.sh
 choose_wine "$build"
 ./build.sh --build "$build" >/dev/null

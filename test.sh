@@ -15,6 +15,8 @@ if [ "${1:-}" = --x64 ]; then
     export VORNICK_ARCH=x64
     shift
 fi
+# Wine must be there before the probe can tell which build this machine runs.
+./install-deps.sh
 source ./wine-env.sh
 choose_wine "$PWD/build"
 echo "Testing $VORNICK_BUILD_NAME."
