@@ -61,7 +61,8 @@ offer_sample() {
     [ -e vornick.ini ] && return
     echo "There is no vornick.ini in $PWD: vornick starts with no phrases and no hotkey."
     if [ -t 0 ] && [ -t 1 ]; then
-        read -r -p "Write a sample vornick.ini here (4 phrases, hotkey Ctrl+Shift+F12)? [Y/n] " answer
+        read -r -p "Write a sample vornick.ini here (4 phrases, hotkey Ctrl+Shift+F12)? [Y/n] " answer ||
+            answer=n  # the input has ended: write nothing
         case $answer in
         [nN]*) ;;
         *) write_sample && echo "Wrote $PWD/vornick.ini." ;;
@@ -72,27 +73,49 @@ offer_sample() {
     fi
 }
 
-# One line on what the file holds: the hotkey and the number of phrases.
+# One line on what the file holds: the hotkey and the number of phrases, read
+# as the program reads them (the first [DefStr] section, the first of a key
+# written twice, names in any case, one pair of quotes around a value).
 describe_settings() {
     python3 - <<'PY'
-import configparser
+import codecs
+import re
+
+def entries():
+    try:
+        data = open('vornick.ini', 'rb').read()
+    except OSError:
+        return {}
+    if data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
+        text = data.decode('utf-16', 'replace')
+    elif data.startswith(codecs.BOM_UTF8):
+        text = data[3:].decode('utf-8', 'replace')
+    else:
+        text = data.decode('cp932', 'replace')
+    found, section, seen = {}, None, False
+    for line in text.splitlines():
+        line = line.strip()
+        header = re.fullmatch(r'\[\s*([^\]]*?)\s*\].*', line)
+        if header:
+            if section == 'defstr':
+                break  # only the first [DefStr] counts
+            section = header.group(1).lower()
+        elif section == 'defstr' and '=' in line and not line.startswith(';'):
+            key, value = (part.strip() for part in line.split('=', 1))
+            if len(value) >= 2 and value[0] in '"\'' and value[-1] == value[0]:
+                value = value[1:-1]
+            found.setdefault(key.lower(), value)
+    return found
+
+def number(text):
+    match = re.match(r'[+-]?\d+', text or '')
+    return int(match.group()) if match else 0
+
 names = {0x70 + i: f'F{i + 1}' for i in range(24)}
 names.update({0x20: 'Space', 0x2D: 'Insert', 0x2E: 'Delete', 0x24: 'Home', 0x23: 'End'})
 names.update({c: chr(c) for c in list(range(0x30, 0x3A)) + list(range(0x41, 0x5B))})
-def number(text):
-    try:
-        return int(text.strip())
-    except ValueError:
-        return 0
-parser = configparser.ConfigParser(strict=False, interpolation=None)
-try:
-    parser.read_string(open('vornick.ini', 'rb').read().decode('cp932', 'replace'))
-except OSError:
-    pass
-except configparser.Error:
-    pass  # lines it cannot take are left out; what it read stays
-section = next((parser[s] for s in parser.sections() if s.lower() == 'defstr'), {})
-vk, shift, count = (number(section.get(k, '0')) for k in ('VK', 'shift', 'len'))
+section = entries()
+vk, shift, count = (number(section.get(k)) for k in ('vk', 'shift', 'len'))
 if vk:
     mods = [name for bit, name in ((2, 'Ctrl'), (4, 'Shift'), (1, 'Alt'), (8, 'Win')) if shift & bit]
     hotkey = '+'.join(mods + [names.get(vk, f'key {vk:#04x}')])
@@ -103,21 +126,41 @@ print(f'Hotkey: {hotkey}; phrases: {min(max(count, 0), 65036)}.')
 PY
 }
 
-# Where the icon shows: Wine's own "Wine System Tray" window (top left of
-# the screen) when the desktop has no notification area of its own.
+# Whether the X display has a notification area (a system tray manager) of
+# its own. Where it has none, Wine shows its icons in a window of its own.
+display_has_tray() {
+    python3 - <<'PY'
+import ctypes, ctypes.util, sys
+x11 = ctypes.CDLL(ctypes.util.find_library('X11') or 'libX11.so.6')
+x11.XOpenDisplay.restype = ctypes.c_void_p
+x11.XDefaultScreen.argtypes = [ctypes.c_void_p]
+x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x11.XInternAtom.restype = ctypes.c_ulong
+x11.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+x11.XGetSelectionOwner.restype = ctypes.c_ulong
+display = x11.XOpenDisplay(None)
+if not display:
+    sys.exit(1)
+name = f'_NET_SYSTEM_TRAY_S{x11.XDefaultScreen(display)}'.encode()
+sys.exit(0 if x11.XGetSelectionOwner(display, x11.XInternAtom(display, name, 0)) else 1)
+PY
+}
+
+# Where the icon shows, once it does: the desktop's notification area, or
+# Wine's own "Wine System Tray" window at the top left of the screen. Waits
+# (for as long as Wine may take to start the program) until the icon is
+# there or the program has ended.
 describe_icon() {
-    local i
-    for i in $(seq 50); do
-        if xdotool search --onlyvisible --name '^Wine System Tray$' >/dev/null 2>&1; then
-            echo "Its icon is in Wine's system tray window at the top left of the screen;" \
-                 "right-click it for the menu, double-click it for the settings."
-            return
-        fi
-        kill -0 "$1" 2>/dev/null || return
-        sleep 0.1
-    done
-    echo "Its icon is in your desktop's notification area;" \
-         "right-click it for the menu, double-click it for the settings."
+    local where="your desktop's notification area" i
+    if ! display_has_tray; then
+        where="Wine's system tray window at the top left of the screen"
+        for i in $(seq 600); do
+            xdotool search --onlyvisible --name '^Wine System Tray$' >/dev/null 2>&1 && break
+            kill -0 "$1" 2>/dev/null || return 0
+            sleep 0.1
+        done
+    fi
+    echo "Its icon is in $where; right-click it for the menu, double-click it for the settings."
 }
 
 if [ "${1:-}" = --demo ]; then
@@ -144,6 +187,12 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     trap 'kill $vornick 2>/dev/null' INT TERM
     describe_settings
     describe_icon $vornick
+    if ! kill -0 $vornick 2>/dev/null; then
+        status=0
+        wait $vornick || status=$?
+        echo "vornick ended at once (exit status $status): is a copy of it already running?"
+        exit $status
+    fi
     echo "vornick runs now (end it with the exit command of its menu)."
     wait $vornick
     exit
@@ -154,7 +203,7 @@ echo "A demonstration on a virtual display is available: ./run.sh --demo"
 echo "It opens the phrase menu over Wine's notepad, pastes phrases and leaves"
 echo "screenshots of the phrase menu, the tray menu and the settings dialog."
 if [ -t 0 ] && [ -t 1 ]; then
-    read -r -p "Run the demonstration now? [y/N] " answer
+    read -r -p "Run the demonstration now? [y/N] " answer || answer=n
     case $answer in
     [yY]*) demo ;;
     esac

@@ -13,6 +13,7 @@ from harness import (REPOSITORY, TESTS_BIN, VK_F9, VORNICK_EXE, DesktopTestCase,
                      kill_group, menu_item_point, read_section, wait_menus, wait_until, xdotool)
 
 PLANTED_DLL = TESTS_BIN / 'planted' / 'comctl32.dll'
+IMPORTER_EXE = TESTS_BIN / 'comctl32_importer.exe'
 MARKER = 'planted-dll-ran.txt'
 
 
@@ -58,6 +59,20 @@ class Terminal:
         os.close(self.master)
 
 
+def read_until(pipe, text, timeout):
+    """What a program wrote on the pipe until `text` appeared in it."""
+    chunks = []
+    def arrived():
+        while select.select([pipe], [], [], 0)[0]:
+            chunk = os.read(pipe.fileno(), 4096)
+            if not chunk:
+                break
+            chunks.append(chunk)
+        return text in b''.join(chunks).decode('utf-8', errors='replace')
+    wait_until(arrived, timeout, lambda: f'{text!r} in the output (so far: {b"".join(chunks)!r})')
+    return b''.join(chunks).decode('utf-8', errors='replace')
+
+
 def xdotool_keys(hotkey):
     """'Ctrl+Shift+F12' as xdotool writes it."""
     return '+'.join({'Ctrl': 'ctrl', 'Shift': 'shift', 'Alt': 'alt'}.get(k, k)
@@ -94,17 +109,12 @@ class FirstRunTest(DesktopTestCase):
         def run_sh():
             popen = subprocess.Popen([str(REPOSITORY / 'run.sh')], cwd=self.workdir,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, start_new_session=True, text=True)
+                                     stderr=subprocess.STDOUT, start_new_session=True)
             self.addCleanup(kill_group, popen)
             popen.running = lambda: popen.poll() is None
             return popen
         result = Vornick(self, start=run_sh, timeout=300).process
-        lines = []
-        for line in result.stdout:
-            lines.append(line)
-            if line.startswith('vornick runs now'):
-                break
-        output = ''.join(lines)
+        output = read_until(result.stdout, 'vornick runs now', 120)
         self.assertIn('no vornick.ini', output)
         self.assertIn('double-click', output)
         self.assertIn('Hotkey: no hotkey; phrases: 0.', output)
@@ -116,12 +126,21 @@ class PlantedDllTest(DesktopTestCase):
     def test_a_comctl32_dll_beside_the_program_is_not_loaded(self):
         folder = self.workdir / 'Downloads'
         folder.mkdir()
-        shutil.copy(VORNICK_EXE, folder)
-        shutil.copy(PLANTED_DLL, folder)
+        for program in (VORNICK_EXE, PLANTED_DLL, IMPORTER_EXE):
+            shutil.copy(program, folder)
         # Windows' own search order for a DLL that is not a KnownDLL: the
         # program's folder first. Wine prefers its builtin copy unless told.
         overrides = os.environ.get('WINEDLLOVERRIDES', '')
         env = {'WINEDLLOVERRIDES': ';'.join(filter(None, [overrides, 'comctl32=n,b']))}
+
+        # A program that imports comctl32 by name does load the plant: the
+        # check below can fail.
+        importer = self.start(folder / IMPORTER_EXE.name, cwd=folder, env=env)
+        self.assertEqual(importer.wait(60), 0)
+        self.assertTrue((folder / MARKER).exists(),
+                        'the planted DLL did not run even in a program that imports it by name')
+        (folder / MARKER).unlink()
+
         vornick = Vornick(self, '[DefStr]\nlen=1\nVK=123\nshift=6\n0=alpha\n', cwd=folder,
                           exe=folder / 'vornick.exe', env=env)
         self.assertFalse((folder / MARKER).exists(), 'the planted DLL ran inside vornick')
