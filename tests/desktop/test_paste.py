@@ -43,11 +43,11 @@ class PasteTestCase(DesktopTestCase):
 
     def focus_edit(self, target):
         self.click(target, (100, 20))
-        wait_until(lambda: target.report()['focus'] == 'edit', 5, 'the focus on the edit box')
+        wait_until(lambda: target.report()['focus'] == 'edit', 20, 'the focus on the edit box')
 
     def focus_list(self, target):
         self.click(target, (250, 100))
-        wait_until(lambda: target.report()['focus'] == 'list', 5, 'the focus on the list box')
+        wait_until(lambda: target.report()['focus'] == 'list', 20, 'the focus on the list box')
 
     def assert_unchanged(self, target, report):
         """The target's text and paste count are as in the report, once it
@@ -116,7 +116,7 @@ class PasteTest(PasteTestCase):
         # The caret moves away after the capture; the paste puts the saved
         # selection back before Ctrl+V.
         xdotool('key', 'End')
-        wait_until(lambda: target.report()['sel'] == (10, 10), 5, 'the caret at the end')
+        wait_until(lambda: target.report()['sel'] == (10, 10), 20, 'the caret at the end')
         probe.front()
 
         state = probe.paste(b'XY')
@@ -153,7 +153,7 @@ class PasteTest(PasteTestCase):
 
         probe.paste(b'XY')
 
-        wait_until(lambda: target.report()['focus'] == 'button', 5, 'the focus back on the button')
+        wait_until(lambda: target.report()['focus'] == 'button', 20, 'the focus back on the button')
         self.assert_unchanged(target, before)
         self.assertEqual(target.report()['setsel'], 0)
 
@@ -171,7 +171,7 @@ class PasteTest(PasteTestCase):
 
         probe.paste(b'Z')
 
-        wait_until(lambda: probe.state()['fg'] == target.hwnd(), 5, 'the target back in front')
+        wait_until(lambda: probe.state()['fg'] == target.hwnd(), 20, 'the target back in front')
         self.assert_unchanged(target, before)
         self.assertEqual(target.report()['focus'], 'list')
         self.assert_unchanged(other, other_before)
@@ -187,7 +187,7 @@ class PasteTest(PasteTestCase):
 
         # The clipboard is read only after the target's paste: a reader
         # holding it open would make the target's paste fail.
-        wait_until(lambda: target.report()['pastes'] == 1, 5, 'the paste in the target')
+        wait_until(lambda: target.report()['pastes'] == 1, 20, 'the paste in the target')
         self.assertEqual(target.text(), 'ac', 'an empty paste replaces the selection with nothing')
         self.assertEqual(probe.clipboard(), (state['main'], b''))
 
@@ -297,14 +297,13 @@ class NotepadTest(PasteTestCase):
 
     def test_paste_into_notepad_lands_at_the_caret(self):
         probe = self.start_probe()
-        self.start('notepad')
-        notepad = find_window('Notepad$', 30, "Wine's notepad")
+        notepad = self.start_notepad()
         self.bring_notepad_to_front(notepad, probe)
         edit = probe.capture()['focus']
         self.assertNotEqual(edit, 0)
         xdotool('type', '--delay', 30, 'hello world')
         xdotool('key', 'Home', *['Right'] * 5)
-        wait_until(lambda: probe.edit_state(edit) == (b'hello world', (5, 5)), 10,
+        wait_until(lambda: probe.edit_state(edit) == (b'hello world', (5, 5)), 20,
                    'the typed text in notepad with the caret after "hello"')
         self.bring_notepad_to_front(notepad, probe)
         self.assertEqual(probe.capture()['sel'], (5, 5))
@@ -312,7 +311,7 @@ class NotepadTest(PasteTestCase):
 
         probe.paste(b', dear')
 
-        wait_until(lambda: probe.edit_state(edit)[0] == b'hello, dear world', 5,
+        wait_until(lambda: probe.edit_state(edit)[0] == b'hello, dear world', 20,
                    'the phrase at the caret in notepad')
 
 
