@@ -742,7 +742,9 @@ def wait_menus(count, what, timeout=15.0):
     def menus():
         found = popup_menus()
         return found if len(found) == count else None
-    return wait_until(menus, timeout, lambda: f'{what} ({len(popup_menus())} menus on screen)')
+    return wait_until(menus, timeout, lambda: f'{what} ({len(popup_menus())} menus on screen, '
+                                              f"counted as vornick's windows that the window "
+                                              f'manager does not manage)')
 
 
 def wait_no_menu(timeout=15.0):
@@ -910,7 +912,9 @@ def open_dialog(tray, timeout=20.0):
         click(icon_point(tray), repeat=2)
         try:
             handle = wait_until(lambda: (inspector().dialogs() or [None])[0],
-                                timeout / 2 if attempt == 0 else timeout, 'the settings dialog')
+                                timeout / 2 if attempt == 0 else timeout,
+                                'the settings dialog after a double click on the middle of the '
+                                "tray's first icon cell (16 pixels of icon, 2 of border)")
             break
         except AssertionError:
             if attempt:
