@@ -40,6 +40,37 @@ DWORD FileSize(const std::string& fileName) {
     return found.nFileSizeHigh == 0 && found.nFileSizeLow < LIMIT ? found.nFileSizeLow : 0;
 }
 
+// The file opened for reading, sharing it with anyone who has it open.
+HANDLE OpenForReading(const std::string& fileName) {
+    return CreateFileA(TextOrEmpty(fileName), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool OpenFailedAsMissing() {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The bytes that the profile functions skip before a line's first character.
+bool IsLineBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
+
+// Whether `bytes` hold a line whose first byte after blanks is ';'. Both CR
+// and LF end a line. `atLineStart` carries the scan from one chunk to the
+// next. No double-byte character of an ANSI code page has ';', CR or LF as
+// its second byte, so the scan needs no code page.
+bool HoldsCommentLine(std::string_view bytes, bool* atLineStart) {
+    for (char c : bytes) {
+        if (c == '\r' || c == '\n') {
+            *atLineStart = true;
+        } else if (*atLineStart && c == ';') {
+            return true;
+        } else if (!IsLineBlank(c)) {
+            *atLineStart = false;
+        }
+    }
+    return false;
+}
+
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 bool IsQuotedPair(std::string_view text) {
@@ -168,6 +199,27 @@ bool ProfileAccessor::SectionIsDoubled() const {
         start = end + 1;
     }
     return false;
+}
+
+bool ProfileAccessor::FileMayHoldComments() const {
+    HANDLE file = OpenForReading(fileName);
+    if (file == INVALID_HANDLE_VALUE) return !OpenFailedAsMissing();
+    bool found = false, atLineStart = true;
+    char chunk[16384];
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file, chunk, sizeof chunk, &count, nullptr)) {
+            found = true;  // the rest is unknown
+            break;
+        }
+        if (count == 0) break;
+        if (HoldsCommentLine(std::string_view(chunk, count), &atLineStart)) {
+            found = true;
+            break;
+        }
+    }
+    CloseHandle(file);
+    return found;
 }
 
 bool ProfileAccessor::SetInt(INT32 number) const {

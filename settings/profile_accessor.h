@@ -47,6 +47,10 @@ public:
     // Whether the file holds the section more than once (names compared
     // ignoring ASCII case). Every read and SetValue reach only the first.
     bool SectionIsDoubled() const;
+    // Whether the file may hold a comment line (';' first after blanks)
+    // anywhere: a section read leaves comments out, and a section write
+    // deletes those of its section. A file that cannot be read may.
+    bool FileMayHoldComments() const;
 
     bool SetInt(INT32 number) const;
     // Writes `text` so that GetString gives it back exactly (see ValueFor).

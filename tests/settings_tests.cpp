@@ -314,9 +314,10 @@ TEST_F(SettingsTest, SaveKeepsOtherSectionsAndOtherKeysInTheirOrder) {
     EXPECT_STREQ(value, "x");
 }
 
-TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
-    // Neither is ever read, but both are the user's: a write of the whole
-    // section would lose them.
+TEST_F(SettingsTest, SaveKeepsWhatASectionWriteWouldLose) {
+    // None of these is ever read, but all are the user's: a write of the
+    // whole section would lose them. The platform writes a comment back
+    // without the blanks before it, and with CR LF.
     const struct {
         const char* what;
         const char* file;
@@ -325,6 +326,11 @@ TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
         {"a second [DefStr]", "[DefStr]\r\nlen=1\r\n0=a\r\n[defstr]\r\nlen=7\r\nlate=kept\r\n",
          "[defstr]\r\nlen=7\r\nlate=kept\r\n"},
         {"a line without '='", "[DefStr]\r\nlen=1\r\njust words\r\n0=a\r\n", "just words\r\n"},
+        {"a comment", "[DefStr]\r\nlen=1\r\n; a comment\r\n0=a\r\n", "\n; a comment\r\n"},
+        {"a comment after every blank the platform skips",
+         "[DefStr]\r\nlen=1\r\n \t\v\f\x1A; indented\r\n0=a\r\n", "\n; indented\r\n"},
+        {"a comment last, with no line break", "[DefStr]\r\nlen=1\r\n0=a\r\n;0=last", "\n;0=last"},
+        {"a comment after a lone CR", "[DefStr]\rlen=1\r; after CR\r0=a\r", "\n; after CR\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -338,6 +344,16 @@ TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
         EXPECT_EQ(app.phrases, (PhraseList{"new", "second"}));
         EXPECT_EQ(app.hotkeyVk, 65);
     }
+}
+
+TEST_F(SettingsTest, SemicolonsThatStartNoLineLeaveTheSaveOneSectionWrite) {
+    // The section write puts ours first; writes entry by entry would leave
+    // "note" at the top. Only a ';' first on its line makes a comment.
+    WriteFileBytes(FILE_NAME,
+                   "[DefStr]\r\nnote=a ; b\r\nlen=1\r\n0=;old\r\nk;ey=1\r\n# hash=1\r\n");
+    Save({"new"}, 65, 2);
+    EXPECT_EQ(SectionEntries(), (std::vector<std::string>{"len=1", "VK=65", "shift=2", "0=new",
+                                                          "note=a ; b", "k;ey=1", "# hash=1"}));
 }
 
 TEST_F(SettingsTest, ShorterSaveKeepsOldKeysButLoadsTheShortList) {
