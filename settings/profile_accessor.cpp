@@ -222,6 +222,20 @@ bool ProfileAccessor::FileMayHoldComments() const {
     return found;
 }
 
+bool ProfileAccessor::FileHasByteOrderMark() const {
+    HANDLE file = OpenForReading(fileName);
+    if (file == INVALID_HANDLE_VALUE) return !OpenFailedAsMissing();
+    unsigned char start[3] = {};
+    DWORD count = 0;
+    bool read = ReadFile(file, start, sizeof start, &count, nullptr) != FALSE;
+    CloseHandle(file);
+    if (!read) return true;
+    bool utf8 = count == 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF;
+    bool utf16 = count >= 2 && ((start[0] == 0xFF && start[1] == 0xFE) ||
+                                (start[0] == 0xFE && start[1] == 0xFF));
+    return utf8 || utf16;
+}
+
 bool ProfileAccessor::SetInt(INT32 number) const {
     char text[80];
     snprintf(text, sizeof text, "%d", static_cast<int>(number));

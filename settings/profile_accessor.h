@@ -51,6 +51,11 @@ public:
     // anywhere: a section read leaves comments out, and a section write
     // deletes those of its section. A file that cannot be read may.
     bool FileMayHoldComments() const;
+    // Whether the file starts with a byte-order mark (UTF-8, or UTF-16 in
+    // either byte order): the platform then keeps it in Unicode, and a
+    // section read and write in ANSI text change every character outside the
+    // ANSI code page. A file that cannot be read may.
+    bool FileHasByteOrderMark() const;
 
     bool SetInt(INT32 number) const;
     // Writes `text` so that GetString gives it back exactly (see ValueFor).

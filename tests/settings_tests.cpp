@@ -54,6 +54,52 @@ protected:
         GetPrivateProfileStringA("DefStr", key, "<missing>", text, sizeof text, FILE_NAME);
         return text;
     }
+    // Saves `phrases` into files that the platform keeps in Unicode, each
+    // with an entry that is not ours whose characters the ANSI code page
+    // lacks: the entry must stay as it was, byte for byte.
+    static void ExpectSaveKeepsUnicodeOfOtherEntries(const PhraseList& phrases) {
+        // The Greek letters are not in code page 1252, the e-acute not in 932.
+        const std::wstring foreign = L"\x03B1\x03B2 caf\x00E9";
+        BOOL lacked = FALSE;
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, foreign.c_str(), -1, nullptr, 0, nullptr,
+                            &lacked);
+        ASSERT_TRUE(lacked) << "code page " << GetACP() << " has every character";
+        for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"}) {
+            SCOPED_TRACE(testing::PrintToString(std::string(mark)));
+            ScopedWorkDir caseDir;
+            const std::string line = Encoded(L"note=" + foreign + L"\r\n", mark);
+            WriteFileBytes(FILE_NAME,
+                           mark + Encoded(L"[DefStr]\r\nlen=1\r\n0=old\r\n", mark) + line);
+            Save(phrases, 65, 2);
+            const std::string saved = ReadFileBytes(FILE_NAME);
+            EXPECT_EQ(saved.rfind(mark, 0), 0u);
+            EXPECT_NE(saved.find(line), std::string::npos);
+            wchar_t note[64] = L"";
+            GetPrivateProfileStringW(L"DefStr", L"note", L"", note, 64, L"./vornick.ini");
+            EXPECT_EQ(note, foreign);
+            ResetState();
+            LoadSettings();
+            EXPECT_EQ(app.phrases, phrases);
+            EXPECT_EQ(app.hotkeyVk, 65);
+        }
+    }
+    // `text` in the encoding whose byte-order mark is `mark`: UTF-8, or
+    // UTF-16 with its bytes in the mark's order.
+    static std::string Encoded(const std::wstring& text, const char* mark) {
+        if (mark[0] == '\xEF') {
+            char utf8[256];
+            int length =
+                WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8,
+                                    sizeof utf8, nullptr, nullptr);
+            return std::string(utf8, length);
+        }
+        std::string bytes;
+        for (wchar_t c : text) {
+            char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+            bytes += mark[0] == '\xFF' ? std::string{low, high} : std::string{high, low};
+        }
+        return bytes;
+    }
     ScopedWorkDir dir_;
 };
 
@@ -356,6 +402,10 @@ TEST_F(SettingsTest, SemicolonsThatStartNoLineLeaveTheSaveOneSectionWrite) {
                                                           "note=a ; b", "k;ey=1", "# hash=1"}));
 }
 
+TEST_F(SettingsTest, SaveKeepsCharactersOfUnicodeFilesThatTheCodePageLacks) {
+    ExpectSaveKeepsUnicodeOfOtherEntries({"new", " second ", ""});
+}
+
 TEST_F(SettingsTest, ShorterSaveKeepsOldKeysButLoadsTheShortList) {
     Save({"1st", "2nd", "3rd", "4th"}, 0, 0);
     Save({"new"}, 0, 0);
@@ -463,6 +513,15 @@ TEST_F(SettingsTest, EachCurrentDirectoryHasItsOwnFile) {
     LoadSettings();
     EXPECT_EQ(app.phrases, (PhraseList{"first folder"}));
     EXPECT_EQ(app.hotkeyVk, 65);
+}
+
+TEST_F(SettingsTest, Cp932UnicodeFilesKeepOtherEntriesAndTakeJapanesePhrases) {
+    ASSERT_EQ(GetACP(), 932u);
+    ExpectSaveKeepsUnicodeOfOtherEntries({
+        "\x82\xa0\x82\xa2",  // あい
+        "\x95\x5c\x83\x5c",  // 表ソ: trail bytes that are backslashes
+        "\x81\x40\x82\xa0",  // a full-width space, then あ
+    });
 }
 
 // Run with LC_ALL=ja_JP.UTF-8, which gives Wine the Japanese code page.
