@@ -20,6 +20,16 @@ bool SameProfileName(std::string_view a, std::string_view b);
 // double-byte character of the ANSI code page.
 size_t WholeCharacterBytes(std::string_view text, size_t limit);
 
+// Windows 95, 98 and Me hand out at most this many bytes of a section.
+const DWORD SECTION_LIMIT_9X = 32767;
+
+// Whether a section read that listed `length` bytes from a file of
+// `fileSize` bytes may lack part of the section. Only systems that cap
+// sections cut them; what they return from a file of the cap's size or
+// more is not documented, so a read of such a file counts as cut, as does a
+// read that filled the capped buffer.
+bool SectionReadMayBeCut(bool systemCapsSections, UINT64 fileSize, DWORD length);
+
 class ProfileAccessor {
 public:
     // The longest entry value read back whole, in bytes: the settings dialog's
@@ -38,7 +48,8 @@ public:
     // Reads the whole section into `entries`, as the platform lists it: each
     // entry ("key=value", or a bare key) ends in a zero byte. Returns false
     // when the list may be incomplete: Windows 95, 98 and Me hand out at most
-    // 32,767 bytes of a section, however large the buffer.
+    // SECTION_LIMIT_9X bytes of a section, however large the buffer (see
+    // SectionReadMayBeCut).
     bool GetSection(std::string* entries) const;
     // Replaces the whole section by `entries` (same form). Returns false when
     // the file could not be written; GetLastError then says why. Where the

@@ -294,6 +294,28 @@ TEST_F(SettingsTest, ReadCutAtTheOlderSystemsLimitFallsBackToPerKeyReads) {
     EXPECT_EQ(app.hotkeyModifiers, 6);
 }
 
+TEST(SectionReadTest, OnSystemsThatCapSectionsAReadOfALargeFileCountsAsCut) {
+    const struct {
+        const char* what;
+        bool capped;
+        UINT64 fileSize;
+        DWORD length;
+        bool cut;
+    } cases[] = {
+        {"the NT family never cuts", false, 100000000, 99000000, false},
+        {"no file", true, 0, 0, false},
+        {"a file one byte under the cap", true, SECTION_LIMIT_9X - 1, 32000, false},
+        {"a file of the cap's size, whatever was listed", true, SECTION_LIMIT_9X, 10, true},
+        {"a larger file whose section listed little", true, 80000, 100, true},
+        {"a file of 4 GB and a little more", true, 0x100000010ull, 10, true},
+        {"a list that filled the capped buffer", true, 1000, SECTION_LIMIT_9X - 2, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SectionReadMayBeCut(c.capped, c.fileSize, c.length), c.cut);
+    }
+}
+
 TEST_F(SettingsTest, HugeLenStopsAtTheCommandRange) {
     WriteFileBytes(FILE_NAME, "[DefStr]\r\nlen=2000000000\r\n0=a\r\n65035=last\r\n65036=over\r\n");
     LoadSettings();
