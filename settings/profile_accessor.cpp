@@ -2,14 +2,12 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/app_state.h"
 
 namespace {
-
-// Windows 95, 98 and Me hand out at most this many bytes of a section.
-const DWORD SECTION_LIMIT_9X = 32767;
 
 const char* TextOrEmpty(const std::string& text) {
     return text.empty() ? EMPTY_TEXT : text.c_str();
@@ -30,14 +28,45 @@ bool SystemCapsSections() {
     return GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT;
 }
 
-// The file's size in bytes; 0 when it is missing or larger than 16 MB.
-DWORD FileSize(const std::string& fileName) {
+bool LastErrorSaysMissing() {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The file's size in bytes: 0 when it is missing, the largest size when it
+// cannot be found out.
+UINT64 FileSize(const std::string& fileName) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(TextOrEmpty(fileName), &found);
-    if (search == INVALID_HANDLE_VALUE) return 0;
+    if (search == INVALID_HANDLE_VALUE) return LastErrorSaysMissing() ? 0 : ~UINT64(0);
     FindClose(search);
-    const DWORD LIMIT = 16 * 1024 * 1024;
-    return found.nFileSizeHigh == 0 && found.nFileSizeLow < LIMIT ? found.nFileSizeLow : 0;
+    return (UINT64(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+}
+
+// The file opened for reading, sharing it with anyone who has it open.
+HANDLE OpenForReading(const std::string& fileName) {
+    return CreateFileA(TextOrEmpty(fileName), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The bytes that the profile functions skip before a line's first character.
+bool IsLineBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
+
+// Whether `bytes` hold a line whose first byte after blanks is ';'. Both CR
+// and LF end a line. `atLineStart` carries the scan from one chunk to the
+// next. No double-byte character of an ANSI code page has ';', CR or LF as
+// its second byte, so the scan needs no code page.
+bool HoldsCommentLine(std::string_view bytes, bool* atLineStart) {
+    for (char c : bytes) {
+        if (c == '\r' || c == '\n') {
+            *atLineStart = true;
+        } else if (*atLineStart && c == ';') {
+            return true;
+        } else if (!IsLineBlank(c)) {
+            *atLineStart = false;
+        }
+    }
+    return false;
 }
 
 bool IsQuote(char c) { return c == '"' || c == '\''; }
@@ -65,6 +94,11 @@ std::string CutAt(std::string_view text, size_t size) {
 }
 
 }  // namespace
+
+bool SectionReadMayBeCut(bool systemCapsSections, UINT64 fileSize, DWORD length) {
+    if (!systemCapsSections) return false;
+    return fileSize >= SECTION_LIMIT_9X || length >= SECTION_LIMIT_9X - 2;
+}
 
 bool SameProfileName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -119,25 +153,24 @@ const char* ProfileAccessor::GetString(const std::string& defaultValue) {
 
 bool ProfileAccessor::GetSection(std::string* entries) const {
     // A result of size - 2 means that the buffer was too small. Where the
-    // system caps the list, the first read is exactly as large as it allows,
-    // and a larger buffer that brings no more shows the list was cut there.
-    // Elsewhere the first read is sized to hold the whole file, because each
-    // read costs a pass over it.
-    std::string buffer(SystemCapsSections() ? SECTION_LIMIT_9X : FileSize(fileName) + 64, '\0');
-    DWORD previous = 0;
+    // system caps the list, one read is as large as it allows. Elsewhere the
+    // first read is sized to hold the whole file, because each read costs a
+    // pass over it, and the buffer grows until the list fits.
+    const bool capped = SystemCapsSections();
+    const UINT64 fileSize = FileSize(fileName);
+    const UINT64 FIRST_READ_LIMIT = 16 * 1024 * 1024;
+    const size_t firstRead =
+        capped ? SECTION_LIMIT_9X : static_cast<size_t>(std::min(fileSize, FIRST_READ_LIMIT)) + 64;
+    std::string buffer(firstRead, '\0');
     for (;;) {
         DWORD length = GetPrivateProfileSectionA(TextOrEmpty(section), &buffer[0],
                                                  static_cast<DWORD>(buffer.size()),
                                                  TextOrEmpty(fileName));
-        if (previous != 0 && length <= previous) return false;
-        if (length + 2 < buffer.size()) {
-            buffer.resize(length);
+        if (capped || length + 2 < buffer.size()) {
+            buffer.resize(std::min<size_t>(length, buffer.size()));
             entries->swap(buffer);
-            return true;
+            return !SectionReadMayBeCut(capped, fileSize, length);
         }
-        previous = length;
-        // Keeps what was read, in case the larger read brings nothing.
-        entries->assign(buffer.data(), length);
         buffer.assign(buffer.size() * 2, '\0');
     }
 }
@@ -168,6 +201,41 @@ bool ProfileAccessor::SectionIsDoubled() const {
         start = end + 1;
     }
     return false;
+}
+
+bool ProfileAccessor::FileMayHoldComments() const {
+    HANDLE file = OpenForReading(fileName);
+    if (file == INVALID_HANDLE_VALUE) return !LastErrorSaysMissing();
+    bool found = false, atLineStart = true;
+    char chunk[16384];
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file, chunk, sizeof chunk, &count, nullptr)) {
+            found = true;  // the rest is unknown
+            break;
+        }
+        if (count == 0) break;
+        if (HoldsCommentLine(std::string_view(chunk, count), &atLineStart)) {
+            found = true;
+            break;
+        }
+    }
+    CloseHandle(file);
+    return found;
+}
+
+bool ProfileAccessor::FileHasByteOrderMark() const {
+    HANDLE file = OpenForReading(fileName);
+    if (file == INVALID_HANDLE_VALUE) return !LastErrorSaysMissing();
+    unsigned char start[3] = {};
+    DWORD count = 0;
+    bool read = ReadFile(file, start, sizeof start, &count, nullptr) != FALSE;
+    CloseHandle(file);
+    if (!read) return true;
+    bool utf8 = count == 3 && start[0] == 0xEF && start[1] == 0xBB && start[2] == 0xBF;
+    bool utf16 = count >= 2 && ((start[0] == 0xFF && start[1] == 0xFE) ||
+                                (start[0] == 0xFE && start[1] == 0xFF));
+    return utf8 || utf16;
 }
 
 bool ProfileAccessor::SetInt(INT32 number) const {

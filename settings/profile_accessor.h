@@ -20,6 +20,16 @@ bool SameProfileName(std::string_view a, std::string_view b);
 // double-byte character of the ANSI code page.
 size_t WholeCharacterBytes(std::string_view text, size_t limit);
 
+// Windows 95, 98 and Me hand out at most this many bytes of a section.
+const DWORD SECTION_LIMIT_9X = 32767;
+
+// Whether a section read that listed `length` bytes from a file of
+// `fileSize` bytes may lack part of the section. Only systems that cap
+// sections cut them; what they return from a file of the cap's size or
+// more is not documented, so a read of such a file counts as cut, as does a
+// read that filled the capped buffer.
+bool SectionReadMayBeCut(bool systemCapsSections, UINT64 fileSize, DWORD length);
+
 class ProfileAccessor {
 public:
     // The longest entry value read back whole, in bytes: the settings dialog's
@@ -38,7 +48,8 @@ public:
     // Reads the whole section into `entries`, as the platform lists it: each
     // entry ("key=value", or a bare key) ends in a zero byte. Returns false
     // when the list may be incomplete: Windows 95, 98 and Me hand out at most
-    // 32,767 bytes of a section, however large the buffer.
+    // SECTION_LIMIT_9X bytes of a section, however large the buffer (see
+    // SectionReadMayBeCut).
     bool GetSection(std::string* entries) const;
     // Replaces the whole section by `entries` (same form). Returns false when
     // the file could not be written; GetLastError then says why. Where the
@@ -47,6 +58,15 @@ public:
     // Whether the file holds the section more than once (names compared
     // ignoring ASCII case). Every read and SetValue reach only the first.
     bool SectionIsDoubled() const;
+    // Whether the file may hold a comment line (';' first after blanks)
+    // anywhere: a section read leaves comments out, and a section write
+    // deletes those of its section. A file that cannot be read may.
+    bool FileMayHoldComments() const;
+    // Whether the file starts with a byte-order mark (UTF-8, or UTF-16 in
+    // either byte order): the platform then keeps it in Unicode, and a
+    // section read and write in ANSI text change every character outside the
+    // ANSI code page. A file that cannot be read may.
+    bool FileHasByteOrderMark() const;
 
     bool SetInt(INT32 number) const;
     // Writes `text` so that GetString gives it back exactly (see ValueFor).

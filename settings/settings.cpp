@@ -99,14 +99,17 @@ bool IsReadOnly() {
 }
 
 // Whether a write of the whole section would lose what is not ours: the
-// platform drops entries without '=' from what it is given, and empties a
-// second section of the same name.
+// platform drops entries without '=' from what it is given, empties a second
+// section of the same name, and deletes the section's comment lines, which
+// its read never listed. In a Unicode file, the read in ANSI text has
+// already changed the characters of other entries that the code page lacks.
 bool SectionWriteWouldLose(const ProfileAccessor& profile, const std::vector<Entry>& entries,
                            INT32 entryCount) {
     for (const Entry& entry : entries) {
         if (!entry.hasValue && !IsOurs(entry.key, entryCount)) return true;
     }
-    return profile.SectionIsDoubled();
+    return profile.FileHasByteOrderMark() || profile.SectionIsDoubled() ||
+           profile.FileMayHoldComments();
 }
 
 // The save where the section could not be read whole, or where a write of

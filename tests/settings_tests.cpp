@@ -54,6 +54,52 @@ protected:
         GetPrivateProfileStringA("DefStr", key, "<missing>", text, sizeof text, FILE_NAME);
         return text;
     }
+    // Saves `phrases` into files that the platform keeps in Unicode, each
+    // with an entry that is not ours whose characters the ANSI code page
+    // lacks: the entry must stay as it was, byte for byte.
+    static void ExpectSaveKeepsUnicodeOfOtherEntries(const PhraseList& phrases) {
+        // The Greek letters are not in code page 1252, the e-acute not in 932.
+        const std::wstring foreign = L"\x03B1\x03B2 caf\x00E9";
+        BOOL lacked = FALSE;
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, foreign.c_str(), -1, nullptr, 0, nullptr,
+                            &lacked);
+        ASSERT_TRUE(lacked) << "code page " << GetACP() << " has every character";
+        for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"}) {
+            SCOPED_TRACE(testing::PrintToString(std::string(mark)));
+            ScopedWorkDir caseDir;
+            const std::string line = Encoded(L"note=" + foreign + L"\r\n", mark);
+            WriteFileBytes(FILE_NAME,
+                           mark + Encoded(L"[DefStr]\r\nlen=1\r\n0=old\r\n", mark) + line);
+            Save(phrases, 65, 2);
+            const std::string saved = ReadFileBytes(FILE_NAME);
+            EXPECT_EQ(saved.rfind(mark, 0), 0u);
+            EXPECT_NE(saved.find(line), std::string::npos);
+            wchar_t note[64] = L"";
+            GetPrivateProfileStringW(L"DefStr", L"note", L"", note, 64, L"./vornick.ini");
+            EXPECT_EQ(note, foreign);
+            ResetState();
+            LoadSettings();
+            EXPECT_EQ(app.phrases, phrases);
+            EXPECT_EQ(app.hotkeyVk, 65);
+        }
+    }
+    // `text` in the encoding whose byte-order mark is `mark`: UTF-8, or
+    // UTF-16 with its bytes in the mark's order.
+    static std::string Encoded(const std::wstring& text, const char* mark) {
+        if (mark[0] == '\xEF') {
+            char utf8[256];
+            int length =
+                WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8,
+                                    sizeof utf8, nullptr, nullptr);
+            return std::string(utf8, length);
+        }
+        std::string bytes;
+        for (wchar_t c : text) {
+            char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+            bytes += mark[0] == '\xFF' ? std::string{low, high} : std::string{high, low};
+        }
+        return bytes;
+    }
     ScopedWorkDir dir_;
 };
 
@@ -248,6 +294,28 @@ TEST_F(SettingsTest, ReadCutAtTheOlderSystemsLimitFallsBackToPerKeyReads) {
     EXPECT_EQ(app.hotkeyModifiers, 6);
 }
 
+TEST(SectionReadTest, OnSystemsThatCapSectionsAReadOfALargeFileCountsAsCut) {
+    const struct {
+        const char* what;
+        bool capped;
+        UINT64 fileSize;
+        DWORD length;
+        bool cut;
+    } cases[] = {
+        {"the NT family never cuts", false, 100000000, 99000000, false},
+        {"no file", true, 0, 0, false},
+        {"a file one byte under the cap", true, SECTION_LIMIT_9X - 1, 32000, false},
+        {"a file of the cap's size, whatever was listed", true, SECTION_LIMIT_9X, 10, true},
+        {"a larger file whose section listed little", true, 80000, 100, true},
+        {"a file of 4 GB and a little more", true, 0x100000010ull, 10, true},
+        {"a list that filled the capped buffer", true, 1000, SECTION_LIMIT_9X - 2, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(SectionReadMayBeCut(c.capped, c.fileSize, c.length), c.cut);
+    }
+}
+
 TEST_F(SettingsTest, HugeLenStopsAtTheCommandRange) {
     WriteFileBytes(FILE_NAME, "[DefStr]\r\nlen=2000000000\r\n0=a\r\n65035=last\r\n65036=over\r\n");
     LoadSettings();
@@ -314,9 +382,10 @@ TEST_F(SettingsTest, SaveKeepsOtherSectionsAndOtherKeysInTheirOrder) {
     EXPECT_STREQ(value, "x");
 }
 
-TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
-    // Neither is ever read, but both are the user's: a write of the whole
-    // section would lose them.
+TEST_F(SettingsTest, SaveKeepsWhatASectionWriteWouldLose) {
+    // None of these is ever read, but all are the user's: a write of the
+    // whole section would lose them. The platform writes a comment back
+    // without the blanks before it, and with CR LF.
     const struct {
         const char* what;
         const char* file;
@@ -325,6 +394,11 @@ TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
         {"a second [DefStr]", "[DefStr]\r\nlen=1\r\n0=a\r\n[defstr]\r\nlen=7\r\nlate=kept\r\n",
          "[defstr]\r\nlen=7\r\nlate=kept\r\n"},
         {"a line without '='", "[DefStr]\r\nlen=1\r\njust words\r\n0=a\r\n", "just words\r\n"},
+        {"a comment", "[DefStr]\r\nlen=1\r\n; a comment\r\n0=a\r\n", "\n; a comment\r\n"},
+        {"a comment after every blank the platform skips",
+         "[DefStr]\r\nlen=1\r\n \t\v\f\x1A; indented\r\n0=a\r\n", "\n; indented\r\n"},
+        {"a comment last, with no line break", "[DefStr]\r\nlen=1\r\n0=a\r\n;0=last", "\n;0=last"},
+        {"a comment after a lone CR", "[DefStr]\rlen=1\r; after CR\r0=a\r", "\n; after CR\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -338,6 +412,20 @@ TEST_F(SettingsTest, SaveKeepsASecondSectionOfTheNameAndLinesWithoutEquals) {
         EXPECT_EQ(app.phrases, (PhraseList{"new", "second"}));
         EXPECT_EQ(app.hotkeyVk, 65);
     }
+}
+
+TEST_F(SettingsTest, SemicolonsThatStartNoLineLeaveTheSaveOneSectionWrite) {
+    // The section write puts ours first; writes entry by entry would leave
+    // "note" at the top. Only a ';' first on its line makes a comment.
+    WriteFileBytes(FILE_NAME,
+                   "[DefStr]\r\nnote=a ; b\r\nlen=1\r\n0=;old\r\nk;ey=1\r\n# hash=1\r\n");
+    Save({"new"}, 65, 2);
+    EXPECT_EQ(SectionEntries(), (std::vector<std::string>{"len=1", "VK=65", "shift=2", "0=new",
+                                                          "note=a ; b", "k;ey=1", "# hash=1"}));
+}
+
+TEST_F(SettingsTest, SaveKeepsCharactersOfUnicodeFilesThatTheCodePageLacks) {
+    ExpectSaveKeepsUnicodeOfOtherEntries({"new", " second ", ""});
 }
 
 TEST_F(SettingsTest, ShorterSaveKeepsOldKeysButLoadsTheShortList) {
@@ -447,6 +535,15 @@ TEST_F(SettingsTest, EachCurrentDirectoryHasItsOwnFile) {
     LoadSettings();
     EXPECT_EQ(app.phrases, (PhraseList{"first folder"}));
     EXPECT_EQ(app.hotkeyVk, 65);
+}
+
+TEST_F(SettingsTest, Cp932UnicodeFilesKeepOtherEntriesAndTakeJapanesePhrases) {
+    ASSERT_EQ(GetACP(), 932u);
+    ExpectSaveKeepsUnicodeOfOtherEntries({
+        "\x82\xa0\x82\xa2",  // あい
+        "\x95\x5c\x83\x5c",  // 表ソ: trail bytes that are backslashes
+        "\x81\x40\x82\xa0",  // a full-width space, then あ
+    });
 }
 
 // Run with LC_ALL=ja_JP.UTF-8, which gives Wine the Japanese code page.
