@@ -1,8 +1,9 @@
 // The settings dialog: its template as compiled into vornick.exe (whose path
 // is the first argument), the hotkey flag conversions, and the dialog itself
-// run in this process on the program's code, so that what OK and Cancel do to
-// AppState, the phrase menu, the settings file and the registered hotkey can
-// be read back directly.
+// run in this process on the program's code, so that what the list's editing
+// buttons do to the list, its selection and the edit box, and what OK and
+// Cancel do to AppState, the phrase menu, the settings file and the
+// registered hotkey, can be read back directly.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -411,6 +412,19 @@ std::vector<std::string> ListItems(HWND dialog) {
     return items;
 }
 
+std::string EditText() {
+    std::string text(GetWindowTextLengthA(app.dialogEdit) + 1, '\0');
+    text.resize(GetWindowTextA(app.dialogEdit, &text[0], static_cast<int>(text.size())));
+    return text;
+}
+
+// Selects an item as a click does: the list box notifies its dialog.
+void ClickItem(HWND dialog, int index) {
+    Send(app.dialogList, LB_SETCURSEL, index);
+    Send(dialog, WM_COMMAND, MAKEWPARAM(IDC_PHRASE_LIST, LBN_SELCHANGE),
+         reinterpret_cast<LPARAM>(app.dialogList));
+}
+
 std::vector<std::pair<UINT, std::string>> PhraseMenuItems() {
     std::vector<std::pair<UINT, std::string>> items;
     int count = GetMenuItemCount(app.phraseMenu);
@@ -552,6 +566,146 @@ TEST_F(SettingsDialogTest, OpensOnTheLoadedStateWithTheHotkeyReleased) {
     // The handles stay behind when the dialog has closed.
     EXPECT_NE(app.dialogList, nullptr);
     EXPECT_FALSE(IsWindow(app.dialogList));
+}
+
+// What a row of the editing table does to the open dialog: a button pressed,
+// or the list telling its dialog of a click on an item or of the focus.
+struct Press {
+    int id;
+    WORD code;
+    const char* name;
+};
+const Press ADD = {IDC_ADD, BN_CLICKED, "Add"}, DEL = {IDC_DELETE, BN_CLICKED, "Delete"},
+            UP = {IDC_UP, BN_CLICKED, "Up"}, DOWN = {IDC_DOWN, BN_CLICKED, "Down"},
+            CLICK = {IDC_PHRASE_LIST, LBN_SELCHANGE, "a click on the list"},
+            FOCUS = {IDC_PHRASE_LIST, LBN_SETFOCUS, "the focus into the list"};
+
+// Makes the press: a button is clicked by message, as the mouse clicks it; a
+// list notification follows a selection already made, as the list sends it.
+void Make(HWND dialog, const Press& press) {
+    HWND control = GetDlgItem(dialog, press.id);
+    if (press.id == IDC_PHRASE_LIST) {
+        Send(dialog, WM_COMMAND, MAKEWPARAM(press.id, press.code),
+             reinterpret_cast<LPARAM>(control));
+    } else {
+        Send(control, BM_CLICK);
+    }
+}
+
+// A list written as its items between bars: "alpha||gamma" holds an empty
+// item, and "" is the empty list.
+std::vector<std::string> Items(const std::string& bars) {
+    std::vector<std::string> items;
+    if (bars.empty()) return items;
+    size_t start = 0;
+    for (size_t bar; (bar = bars.find('|', start)) != std::string::npos; start = bar + 1)
+        items.push_back(bars.substr(start, bar - start));
+    items.push_back(bars.substr(start));
+    return items;
+}
+
+// The editing rules of the list, one row each: the list, its selection and
+// the edit box before, one press, and all three afterwards. Every row starts
+// with the caret at the start of the edit box; "keep" in the edit box shows
+// that a press left it alone. A selection made by message (as Add, Delete,
+// Up and Down make theirs) sends no notification, so the edit box changes
+// only where the dialog changes it.
+TEST_F(SettingsDialogTest, ListEditingRules) {
+    const int NONE = LB_ERR;
+    const char ABC[] = "alpha|beta|gamma";
+    struct Row {
+        const char* list;
+        int selected;
+        const char* edit;
+        Press press;
+        const char* listAfter;
+        int selectedAfter;
+        const char* editAfter;
+        bool wholeSelected;  // the edit box's whole text selected afterwards
+        const char* catches;
+    };
+    const Row rows[] = {
+        // Add
+        {ABC, NONE, "new", ADD, "alpha|beta|gamma|new", 3, "", false,
+         "nothing selected: appended at the end, selected, the edit box emptied"},
+        {ABC, 1, "new", ADD, "alpha|new|beta|gamma", 1, "", false,
+         "inserted before the selected item, at its index, and the new item selected"},
+        {ABC, 0, "new", ADD, "new|alpha|beta|gamma", 0, "", false, "before the first item"},
+        {ABC, 2, "new", ADD, "alpha|beta|new|gamma", 2, "", false,
+         "the last item selected: before it, not after it"},
+        {"", NONE, "new", ADD, "new", 0, "", false, "into an empty list"},
+        {ABC, 1, "beta", ADD, "alpha|beta|beta|gamma", 1, "", false,
+         "the selected item's own text, as a click leaves it: a duplicate before it, and "
+         "the box not refilled from the new selection"},
+        {ABC, NONE, " ", ADD, "alpha|beta|gamma| ", 3, "", false,
+         "white space is text: only an empty box is refused"},
+        {ABC, NONE, "", ADD, ABC, NONE, "", false, "an empty box adds nothing"},
+        {ABC, 1, "", ADD, ABC, 1, "", false, "an empty box leaves the selection too"},
+        // Delete
+        {ABC, NONE, "keep", DEL, ABC, NONE, "keep", false, "nothing selected: nothing deleted"},
+        {ABC, 1, "keep", DEL, "alpha|gamma", 1, "keep", false,
+         "the next item takes the deleted one's place and its selection"},
+        {ABC, 0, "keep", DEL, "beta|gamma", 0, "keep", false, "the first item"},
+        {ABC, 2, "keep", DEL, "alpha|beta", 1, "keep", false,
+         "the last of several: the new last item selected"},
+        {"alpha", 0, "keep", DEL, "", NONE, "keep", false,
+         "the only item: an empty list with no selection"},
+        {"", NONE, "keep", DEL, "", NONE, "keep", false, "an empty list"},
+        // Up
+        {ABC, NONE, "keep", UP, ABC, NONE, "keep", false, "nothing selected: nothing moves"},
+        {ABC, 0, "keep", UP, ABC, 0, "keep", false, "the first item stays, still selected"},
+        {ABC, 1, "keep", UP, "beta|alpha|gamma", 0, "keep", false,
+         "swapped with the item above; the selection follows"},
+        {ABC, 2, "keep", UP, "alpha|gamma|beta", 1, "keep", false, "the last item"},
+        {"alpha||gamma", 1, "keep", UP, "|alpha|gamma", 0, "keep", false,
+         "an empty item moves and stays empty"},
+        {"alpha", 0, "keep", UP, "alpha", 0, "keep", false, "the only item"},
+        // Down
+        {ABC, NONE, "keep", DOWN, ABC, NONE, "keep", false, "nothing selected: nothing moves"},
+        {ABC, 2, "keep", DOWN, ABC, 2, "keep", false, "the last item stays, still selected"},
+        {ABC, 1, "keep", DOWN, "alpha|gamma|beta", 2, "keep", false,
+         "swapped with the item below; the selection follows"},
+        {ABC, 0, "keep", DOWN, "beta|alpha|gamma", 1, "keep", false, "the first item"},
+        {"alpha", 0, "keep", DOWN, "alpha", 0, "keep", false, "the only item"},
+        // A click on the list
+        {ABC, 2, "keep", CLICK, ABC, 2, "gamma", true,
+         "the clicked item is copied into the edit box with all of its text selected"},
+        {"alpha||gamma", 1, "keep", CLICK, "alpha||gamma", 1, "", false,
+         "an empty item empties the edit box"},
+        {ABC, NONE, "keep", CLICK, ABC, NONE, "keep", false,
+         "a change that leaves nothing selected copies nothing"},
+        {ABC, 1, "keep", FOCUS, ABC, 1, "keep", false,
+         "only a selection change copies: tabbing into the list keeps the typed text"},
+    };
+    Start(FOUR_PHRASES);
+    const PhraseList loaded = app.phrases;
+    RunDialog({[&](HWND dialog) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.press.name) + ": " + row.catches);
+            Send(app.dialogList, LB_RESETCONTENT);
+            for (const std::string& item : Items(row.list))
+                Send(app.dialogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+            Select(row.selected);
+            SetEdit(row.edit);
+            Send(app.dialogEdit, EM_SETSEL, 0, 0);
+            ASSERT_EQ(ListItems(dialog), Items(row.list));
+            ASSERT_EQ(Send(app.dialogList, LB_GETCURSEL), row.selected);
+
+            Make(dialog, row.press);
+
+            EXPECT_EQ(ListItems(dialog), Items(row.listAfter));
+            EXPECT_EQ(Send(app.dialogList, LB_GETCURSEL), row.selectedAfter);
+            EXPECT_EQ(EditText(), row.editAfter);
+            DWORD start = 0, end = 0;
+            Send(app.dialogEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+            const DWORD selectedEnd = row.wholeSelected ? lstrlenA(row.editAfter) : 0;
+            EXPECT_EQ(start, 0u);
+            EXPECT_EQ(end, selectedEnd);
+            EXPECT_EQ(app.phrases, loaded) << "the phrases changed before OK";
+        }
+        Command(dialog, IDCANCEL);
+    }});
 }
 
 TEST_F(SettingsDialogTest, OkReplacesPhrasesSavesRebuildsTheMenuAndRegistersTheNewHotkey) {
@@ -896,19 +1050,6 @@ TEST_F(SettingsDialogTest, Cp932JapanesePhrasesPassThroughTheListUnchanged) {
     EXPECT_EQ(app.phrases, (PhraseList{b, a, b}));
     EXPECT_EQ(SectionEntries(),
               (std::vector<std::string>{"len=3", "VK=0", "shift=0", "0=" + b, "1=" + a, "2=" + b}));
-}
-
-std::string EditText() {
-    std::string text(GetWindowTextLengthA(app.dialogEdit) + 1, '\0');
-    text.resize(GetWindowTextA(app.dialogEdit, &text[0], static_cast<int>(text.size())));
-    return text;
-}
-
-// Selects an item as a click does: the list box notifies its dialog.
-void ClickItem(HWND dialog, int index) {
-    Send(app.dialogList, LB_SETCURSEL, index);
-    Send(dialog, WM_COMMAND, MAKEWPARAM(IDC_PHRASE_LIST, LBN_SELCHANGE),
-         reinterpret_cast<LPARAM>(app.dialogList));
 }
 
 std::string Repeat(const std::string& part, int times) {

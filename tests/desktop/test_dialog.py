@@ -5,10 +5,12 @@ harness's inspector reads the dialog's controls from outside and makes list
 selections by message where a click would add nothing (such a selection
 sends no notification to the dialog).
 
-The rules of OK, Cancel and the hotkey conversions are owned by the
-in-process tables of dialog_tests; here they are checked where only real
+The rules of list editing (Add, Delete, Up, Down and a selection copied into
+the edit box), of OK and Cancel and of the hotkey conversions are owned by
+the in-process tables of dialog_tests; here they are checked where only real
 input shows them: Enter and Escape, list clicks, the hotkey typed into the
-control and then pressed on the desktop, and the system-wide registration.
+control and then pressed on the desktop, the system-wide registration, and
+one sequence of edits by mouse and keyboard whose result is pasted.
 """
 import unittest
 
@@ -33,29 +35,10 @@ class DialogTestCase(DesktopTestCase):
         self.assertTrue(inspector().hotkey_free(modifiers, vk), message)
 
 
-class EditingTest(DialogTestCase):
-    """The list box is edited in place; the edit box only feeds Add."""
-
-    def test_add_appends_or_inserts_before_the_selection_and_ignores_empty_text(self):
-        self.start_vornick(THREE_PHRASES)
-        dialog = self.open_dialog()
-        self.assertEqual(dialog.items(), (-1, ['alpha', 'beta', 'gamma']))
-
-        # The focus starts in the edit box: typing needs no click.
-        dialog.type('delta')
-        dialog.click(IDC_ADD)
-        dialog.wait_items(3, ['alpha', 'beta', 'gamma', 'delta'])
-        self.assertEqual(dialog.edit_box(), ('', (0, 0)))
-
-        dialog.click(IDC_ADD)  # with the edit box empty
-        dialog.settle()
-        self.assertEqual(dialog.items(), (3, ['alpha', 'beta', 'gamma', 'delta']))
-
-        dialog.select(1)
-        dialog.type_in_edit('new')
-        dialog.click(IDC_ADD)
-        dialog.wait_items(1, ['alpha', 'new', 'beta', 'gamma', 'delta'])
-        self.assertEqual(dialog.edit_box(), ('', (0, 0)))
+class InputTest(DialogTestCase):
+    """Keys and clicks that reach the dialog only through the system's own
+    handling of real input: Enter pressed in the edit box, and the list's
+    items clicked with the mouse."""
 
     def test_enter_in_the_edit_box_adds_and_the_dialog_stays_open(self):
         self.start_vornick(THREE_PHRASES)
@@ -76,7 +59,7 @@ class EditingTest(DialogTestCase):
                          {'len': '4', 'VK': '123', 'shift': '6', '0': 'alpha', '1': 'beta',
                           '2': 'gamma', '3': 'typed'})
 
-    def test_selecting_an_item_copies_it_into_the_edit_box_fully_selected(self):
+    def test_clicking_an_item_copies_it_into_the_edit_box_fully_selected(self):
         self.start_vornick('[DefStr]\nlen=3\nVK=0\nshift=0\n0=alpha\n1=\n2=gamma\n')
         dialog = self.open_dialog()
         for index, shown in self.sequence([(2, ('gamma', (0, 5))),
@@ -86,64 +69,14 @@ class EditingTest(DialogTestCase):
                 dialog.click_item(index)
                 dialog.wait_edit_box(shown)
                 self.assertEqual(dialog.items()[0], index)
-        # Add then puts a copy before the selected item, and the edit box is
-        # cleared rather than refilled from the new selection.
-        dialog.click(IDC_ADD)
-        dialog.wait_items(0, ['alpha', 'alpha', '', 'gamma'])
-        self.assertEqual(dialog.edit_box(), ('', (0, 0)))
-
-    def test_delete_keeps_the_position_or_takes_the_new_last_item(self):
-        self.start_vornick(THREE_PHRASES)
-        dialog = self.open_dialog()
-        dialog.type('keep')
-
-        steps = [
-            # (index selected by message or None, list after Delete, selection after)
-            (None, ['alpha', 'beta', 'gamma'], -1),  # nothing selected: nothing deleted
-            (2, ['alpha', 'beta'], 1),  # the last of several: the new last one
-            (0, ['beta'], 0),  # the first: the next one moves up into its place
-            (0, [], -1),  # the only item: an empty list, no selection
-            (None, [], -1),
-        ]
-        for selected, items, selection in self.sequence(steps):
-            with self.subTest(selected=selected, items=items):
-                if selected is not None:
-                    dialog.select(selected)
-                dialog.click(IDC_DELETE)
-                dialog.settle()
-                self.assertEqual(dialog.items(), (selection, items))
-                self.assertEqual(dialog.edit_box()[0], 'keep')
-
-    def test_up_and_down_move_the_selected_item_and_stop_at_the_ends(self):
-        self.start_vornick(THREE_PHRASES)
-        dialog = self.open_dialog()
-        dialog.type('keep')
-
-        steps = [
-            # (index selected by message or None, button, list after, selection after)
-            (None, IDC_UP, ['alpha', 'beta', 'gamma'], -1),
-            (None, IDC_DOWN, ['alpha', 'beta', 'gamma'], -1),
-            (0, IDC_UP, ['alpha', 'beta', 'gamma'], 0),  # Up on the first
-            (None, IDC_DOWN, ['beta', 'alpha', 'gamma'], 1),
-            (None, IDC_DOWN, ['beta', 'gamma', 'alpha'], 2),
-            (None, IDC_DOWN, ['beta', 'gamma', 'alpha'], 2),  # Down on the last
-            (None, IDC_UP, ['beta', 'alpha', 'gamma'], 1),
-            (1, IDC_UP, ['alpha', 'beta', 'gamma'], 0),
-        ]
-        for selected, button, items, selection in self.sequence(steps):
-            with self.subTest(button='Up' if button == IDC_UP else 'Down', items=items):
-                if selected is not None:
-                    dialog.select(selected)
-                dialog.click(button)
-                dialog.settle()
-                self.assertEqual(dialog.items(), (selection, items))
-                self.assertEqual(dialog.edit_box()[0], 'keep')
 
 
 class ApplyTest(DialogTestCase):
-    """What OK and Escape apply, where it shows on the desktop: the new
-    hotkey typed into the control opens the new menu, and the released and
-    registered hotkeys as the system holds them."""
+    """What OK and Escape apply, where it shows on the desktop: a list
+    edited with the mouse and the keyboard and a hotkey typed into the
+    control make the new menu, which the new hotkey opens and from which a
+    phrase is pasted; and the released and registered hotkeys as the system
+    holds them."""
 
     def setUp(self):
         super().setUp()
@@ -155,28 +88,34 @@ class ApplyTest(DialogTestCase):
         item_height = menu_item_height(menu, 4)
         close_menu()
 
+        # Each editing button clicked with the mouse once; their rules are
+        # the in-process table's.
         dialog = self.open_dialog()
         dialog.select(3)
         dialog.click(IDC_DELETE)
         dialog.wait_items(2, ['one', 'two', 'three'])
+        dialog.click(IDC_UP)
+        dialog.wait_items(1, ['one', 'three', 'two'])
         dialog.select(0)
         dialog.click(IDC_DELETE)
-        dialog.wait_items(0, ['two', 'three'])
+        dialog.wait_items(0, ['three', 'two'])
         dialog.type_in_edit('fresh')
         dialog.click(IDC_ADD)
-        dialog.wait_items(0, ['fresh', 'two', 'three'])
+        dialog.wait_items(0, ['fresh', 'three', 'two'])
+        dialog.click(IDC_DOWN)
+        dialog.wait_items(1, ['three', 'fresh', 'two'])
         # F12 alone, with no modifier.
         dialog.set_hotkey('F12', VK_F12)
         dialog.ok()
 
         self.assertEqual(read_section(self.ini),
-                         {'len': '3', 'VK': '123', 'shift': '0', '0': 'fresh', '1': 'two',
-                          '2': 'three', '3': 'four'})
+                         {'len': '3', 'VK': '123', 'shift': '0', '0': 'three', '1': 'fresh',
+                          '2': 'two', '3': 'four'})
         self.assert_hotkey_free(MOD_CONTROL | MOD_SHIFT, VK_F12, 'the old hotkey is still held')
         menu = self.vornick.open_phrase_menu(self.target, 'F12')
         self.assertAlmostEqual(menu_item_height(menu, 3), item_height, delta=0.5,
                                msg='the menu does not hold one item per phrase')
-        self.vornick.pick(menu, 0, 3)
+        self.vornick.pick(menu, 1, 3)
         self.target.wait_for_text('fresh')
 
     def test_escape_discards_the_edits_and_restores_the_old_hotkey(self):
