@@ -71,6 +71,22 @@ std::string ListedSection() {
     return buffer;
 }
 
+// Gives the file a new time stamp, as a write would. Wine keeps the parsed
+// file of the last profile call and reads the file again only when its
+// stamp has changed (or for about two seconds after it changed): a read
+// after a new stamp parses the whole file, as a program's first read at its
+// start does. Timed without it, a read would come from that cache on some
+// runs and from the file on others.
+void StampFile() {
+    HANDLE file =
+        CreateFileA("vornick.ini", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    SetFileTime(file, nullptr, nullptr, &now);
+    CloseHandle(file);
+}
+
 void Check(int count, const PhraseList& expected) {
     int items = GetMenuItemCount(app.phraseMenu);
     if (app.phrases == expected && items == count) {
@@ -104,21 +120,26 @@ int main(int argc, char** argv) {
         Time(
             "save-new", count, minRuns, budgetMs, [] { DeleteFileA("vornick.ini"); }, save);
         Time("save-same", count, minRuns, budgetMs, nothing, save);
+        // Reads as at the program's start: the file parsed again each time.
         Time(
-            "load", count, minRuns, budgetMs, [] { app.phrases.clear(); }, [] { LoadSettings(); });
+            "load", count, minRuns, budgetMs,
+            [] {
+                app.phrases.clear();
+                StampFile();
+            },
+            [] { LoadSettings(); });
         Time("rebuild", count, minRuns, budgetMs, nothing, [] { RebuildPhraseMenu(); });
         // The system's own section read and write of the same file, with
         // none of the program's code around them: the floor under load and
         // save.
         const std::string listed = ListedSection();
         std::string buffer(listed.size() + 64, '\0');
-        Time("section-read", count, minRuns, budgetMs, nothing, [&] {
+        Time("section-read", count, minRuns, budgetMs, StampFile, [&] {
             GetPrivateProfileSectionA("DefStr", &buffer[0], static_cast<DWORD>(buffer.size()),
                                       "./vornick.ini");
         });
-        Time("section-write", count, minRuns, budgetMs, nothing, [&] {
-            WritePrivateProfileSectionA("DefStr", listed.c_str(), "./vornick.ini");
-        });
+        Time("section-write", count, minRuns, budgetMs, nothing,
+             [&] { WritePrivateProfileSectionA("DefStr", listed.c_str(), "./vornick.ini"); });
         Check(count, phrases);
     }
     return 0;
