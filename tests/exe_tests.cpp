@@ -141,6 +141,7 @@ struct Import {
 // says where its minimum versions were read.
 const Import IMPORTS[] = {
     {"kernel32.dll", "CloseHandle", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "CreateFileA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "CreateSemaphoreW", NT_3_1, WIN_95, FROM_STUB},
     {"kernel32.dll", "DeleteCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "EnterCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
@@ -174,6 +175,7 @@ const Import IMPORTS[] = {
     {"kernel32.dll", "LoadLibraryA", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "LoadLibraryW", NT_3_1, WIN_95, FROM_STUB},
     {"kernel32.dll", "MultiByteToWideChar", NT_3_1, WIN_95, FROM_WIDE95},
+    {"kernel32.dll", "ReadFile", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "ReleaseSemaphore", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "SetLastError", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "SetUnhandledExceptionFilter", NT_3_1, WIN_95, FROM_WIN32},
