@@ -92,7 +92,7 @@ def entries():
         text = data[3:].decode('utf-8', 'replace')
     else:
         text = data.decode('cp932', 'replace')
-    found, section, seen = {}, None, False
+    found, section = {}, None
     for line in text.splitlines():
         line = line.strip()
         header = re.fullmatch(r'\[\s*([^\]]*?)\s*\].*', line)
