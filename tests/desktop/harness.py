@@ -743,8 +743,8 @@ def wait_menus(count, what, timeout=15.0):
         found = popup_menus()
         return found if len(found) == count else None
     return wait_until(menus, timeout, lambda: f'{what} ({len(popup_menus())} menus on screen, '
-                                              f"counted as vornick's windows that the window "
-                                              f'manager does not manage)')
+                                              "counted as vornick's windows that the window "
+                                              'manager does not manage)')
 
 
 def wait_no_menu(timeout=15.0):
