@@ -12,6 +12,16 @@ static_assert(OSVERSIONINFO_SIZE == 148, "the basic record");
 
 DWORD TargetThread() { return GetWindowThreadProcessId(app.targetWindow, nullptr); }
 
+// Sends a message to a window of the target and waits for the answer at most
+// TARGET_ANSWER_TIMEOUT ms (at once when the system already counts the
+// target as hung); false when no answer came. A plain SendMessageA would wait
+// for a hung application as long as it hangs, and this program with it.
+bool AskTarget(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                               TARGET_ANSWER_TIMEOUT, &result) != 0;
+}
+
 // A movable block holding the phrase and its terminator, or null.
 HGLOBAL CopyToGlobalBlock(const std::string& phrase) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, phrase.size() + 1);
@@ -86,13 +96,15 @@ bool PublishClipboardText(HGLOBAL block, const std::string& phrase) {
 
 // The focus and selection are thread-local state of the target's thread:
 // attaching its input to ours lets SetFocus and EM_SETSEL act on them.
+// SetFocus sends the target WM_KILLFOCUS and WM_SETFOCUS and waits for them
+// without bound; the caller has just seen the target answer.
 void RestoreFocusAndSelection() {
     DWORD target = TargetThread();
     DWORD me = GetCurrentThreadId();
     AttachThreadInput(target, me, TRUE);
     SetFocus(app.targetFocus);
     if (app.selStart != 0 || app.selEnd != 0) {
-        SendMessageA(app.targetFocus, EM_SETSEL, app.selStart, app.selEnd);
+        AskTarget(app.targetFocus, EM_SETSEL, app.selStart, app.selEnd);
     }
     AttachThreadInput(target, me, FALSE);
     app.targetFocus = nullptr;
@@ -130,9 +142,11 @@ void CaptureTarget() {
     app.targetFocus = GetFocus();
     app.selEnd = 0;
     app.selStart = 0;
+    // A target that does not answer in time leaves the selection 0 and 0,
+    // as a control that does not know EM_GETSEL does.
     if (app.targetFocus) {
-        SendMessageA(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
-                     reinterpret_cast<LPARAM>(&app.selEnd));
+        AskTarget(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
+                  reinterpret_cast<LPARAM>(&app.selEnd));
     }
     AttachThreadInput(target, me, FALSE);
 }
@@ -144,6 +158,12 @@ void PastePhrase(const std::string& phrase) {
     // Without a target, or with one that has been closed since, the phrase
     // stays on the clipboard: Ctrl+V must not reach some unrelated window.
     if (!app.targetWindow || !IsWindow(app.targetWindow)) return;
+
+    // Nor while the target does not answer: the focus could not be given
+    // back without waiting for it, and keys typed into a window that cannot
+    // take them may end up in another one. The saved focus stays for a
+    // later paste.
+    if (!AskTarget(app.targetWindow, WM_NULL, 0, 0)) return;
 
     SetForegroundWindow(app.targetWindow);
     if (app.targetFocus) {

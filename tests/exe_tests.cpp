@@ -271,6 +271,7 @@ const Import IMPORTS[] = {
     {"user32.dll", "RegisterHotKey", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "RegisterWindowMessageA", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "SendMessageA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "SendMessageTimeoutA", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "SetActiveWindow", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "SetClipboardData", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "SetFocus", NT_3_1, WIN_95, FROM_WIN32},

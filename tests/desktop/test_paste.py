@@ -293,6 +293,68 @@ class FailureTest(PasteTestCase):
         self.assert_unchanged(other, before)
 
 
+class UnansweringTargetTest(PasteTestCase):
+    """Targets that answer late or not at all. The hotkey cannot show this
+    under Wine: while the window with the X focus hangs, no key reaches any
+    program, so the routines run here on command."""
+
+    # Time beyond the probe's answer timeout that a capture or a paste may
+    # take on a loaded machine.
+    MARGIN_MS = 1000
+
+    def test_hung_target_holds_capture_and_paste_up_only_until_the_timeout(self):
+        target = self.start_target('Hung target', 'abcdefghij', sel=(3, 7))
+        probe = self.start_probe()
+        probe.hook_keyboard()
+        self.bring_to_front(target, probe)
+        # The capture and the paste come well within the first 5 s of the
+        # hang, before the system counts the target as hung and answers for
+        # it at once: they must give up by their own timeout.
+        target.hang(8)
+        bound = probe.answer_timeout + self.MARGIN_MS
+
+        state = probe.capture()
+
+        self.assertLessEqual(state['ms'], bound, 'the capture waited for the hung target')
+        self.assertEqual((state['target'], state['focus'], state['sel']),
+                         (target.hwnd(), target.hwnd('edit'), (0, 0)))
+
+        probe.front()
+        state = probe.paste(b'XY')
+
+        self.assertLessEqual(state['ms'], bound, 'the paste waited for the hung target')
+        self.assertEqual(probe.clipboard(), (state['main'], b'XY'))
+        self.assertEqual(probe.typed_keys(), [])
+        self.assertEqual(state['focus'], target.hwnd('edit'), 'the unused focus is kept')
+        self.assertTrue(target.still_hung(), 'the target woke before the paste was over')
+        # Nothing waits in its queue either.
+        target.wait_awake(15)
+        report = target.settled_report()
+        self.assertEqual((report['text'], report['pastes'], report['setsel']),
+                         ('abcdefghij', 0, 0))
+
+        # Once it answers again, the kept focus takes the next paste, over
+        # the selection the control still has.
+        probe.paste(b'XY')
+
+        target.wait_for_text('abcXYhij')
+
+    def test_slow_target_is_still_captured_and_restored_with_its_selection(self):
+        target = self.start_target('Slow target', 'abcdefghij', sel=(3, 7))
+        probe = self.start_probe()
+        target.answer_slowly(probe.answer_timeout // 2)
+        self.bring_to_front(target, probe)
+
+        self.assertEqual(probe.capture()['sel'], (3, 7))
+        xdotool('key', 'End')
+        wait_until(lambda: target.report()['sel'] == (10, 10), 20, 'the caret at the end')
+        probe.front()
+        probe.paste(b'XY')
+
+        target.wait_for_text('abcXYhij')
+        self.assertEqual(target.report()['setsel'], 1)
+
+
 class NotepadTest(PasteTestCase):
 
     def test_paste_into_notepad_lands_at_the_caret(self):
