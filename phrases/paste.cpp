@@ -12,11 +12,12 @@ static_assert(OSVERSIONINFO_SIZE == 148, "the basic record");
 
 DWORD TargetThread() { return GetWindowThreadProcessId(app.targetWindow, nullptr); }
 
-// Sends a message to a window of the target and waits for the answer at most
-// TARGET_ANSWER_TIMEOUT ms (at once when the system already counts the
-// target as hung); false when no answer came. A plain SendMessageA would wait
-// for a hung application as long as it hangs, and this program with it.
-bool AskTarget(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Sends a message to another program's window and waits for the answer at
+// most TARGET_ANSWER_TIMEOUT ms (not at all when the system already counts
+// that program as hung); false when no answer came. A plain SendMessageA
+// would wait for a hung application as long as it hangs, and this program
+// with it.
+bool SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result;
     return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
                                TARGET_ANSWER_TIMEOUT, &result) != 0;
@@ -94,19 +95,20 @@ bool PublishClipboardText(HGLOBAL block, const std::string& phrase) {
     return true;
 }
 
-// The focus and selection are thread-local state of the target's thread:
-// attaching its input to ours lets SetFocus and EM_SETSEL act on them.
-// SetFocus sends the target WM_KILLFOCUS and WM_SETFOCUS and waits for them
-// without bound; the caller has just seen the target answer.
+// The focus is thread-local state of the target's thread: attaching its
+// input to ours lets SetFocus act on it. SetFocus sends the target
+// WM_KILLFOCUS and WM_SETFOCUS and waits for them without bound; the caller
+// has just seen the target answer. The selection is asked for only once the
+// input is detached again (see CaptureTarget).
 void RestoreFocusAndSelection() {
     DWORD target = TargetThread();
     DWORD me = GetCurrentThreadId();
     AttachThreadInput(target, me, TRUE);
     SetFocus(app.targetFocus);
-    if (app.selStart != 0 || app.selEnd != 0) {
-        AskTarget(app.targetFocus, EM_SETSEL, app.selStart, app.selEnd);
-    }
     AttachThreadInput(target, me, FALSE);
+    if (app.selStart != 0 || app.selEnd != 0) {
+        SendWithTimeout(app.targetFocus, EM_SETSEL, app.selStart, app.selEnd);
+    }
     app.targetFocus = nullptr;
 }
 
@@ -140,15 +142,19 @@ void CaptureTarget() {
     DWORD me = GetCurrentThreadId();
     AttachThreadInput(target, me, TRUE);
     app.targetFocus = GetFocus();
+    AttachThreadInput(target, me, FALSE);
+
+    // Asked after detaching: while this thread waits for the answer it
+    // handles the icon's notifications, and a click's SetForegroundWindow
+    // made with the input still attached would wait on the target's windows
+    // without bound. A target that does not answer in time leaves the
+    // selection 0 and 0, as a control that does not know EM_GETSEL does.
     app.selEnd = 0;
     app.selStart = 0;
-    // A target that does not answer in time leaves the selection 0 and 0,
-    // as a control that does not know EM_GETSEL does.
     if (app.targetFocus) {
-        AskTarget(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
+        SendWithTimeout(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
                   reinterpret_cast<LPARAM>(&app.selEnd));
     }
-    AttachThreadInput(target, me, FALSE);
 }
 
 void PastePhrase(const std::string& phrase) {
@@ -163,7 +169,7 @@ void PastePhrase(const std::string& phrase) {
     // back without waiting for it, and keys typed into a window that cannot
     // take them may end up in another one. The saved focus stays for a
     // later paste.
-    if (!AskTarget(app.targetWindow, WM_NULL, 0, 0)) return;
+    if (!SendWithTimeout(app.targetWindow, WM_NULL, 0, 0)) return;
 
     SetForegroundWindow(app.targetWindow);
     if (app.targetFocus) {
