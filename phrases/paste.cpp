@@ -81,9 +81,19 @@ void SetClipboardBlock(UINT format, HGLOBAL block) {
 // locale beside it: from CF_TEXT alone the system would make the Unicode text
 // with the code page of the input language active at that moment, which after
 // a switch to another language garbles a Japanese phrase. False when the
-// clipboard cannot be opened.
+// clipboard cannot be opened or its owner does not answer.
 bool PublishClipboardText(HGLOBAL block, const std::string& phrase) {
     if (!OpenClipboard(app.mainWindow)) {
+        GlobalFree(block);
+        return false;
+    }
+    // Emptying the clipboard sends its owner WM_DESTROYCLIPBOARD and waits
+    // for the answer. An owner that does not answer (say, the application the
+    // user copied from, hung since) ends the paste, as a clipboard held open
+    // by another program does.
+    HWND owner = GetClipboardOwner();
+    if (owner && !SendWithTimeout(owner, WM_NULL, 0, 0)) {
+        CloseClipboard();
         GlobalFree(block);
         return false;
     }

@@ -25,5 +25,7 @@ void CaptureTarget();
 // CF_LOCALE of its code page; gives the foreground, focus and selection back
 // to the captured target and types Ctrl+V there. A target that does not
 // answer within TARGET_ANSWER_TIMEOUT gets nothing back and nothing typed:
-// the phrase is only on the clipboard, and the saved focus stays.
+// the phrase is only on the clipboard, and the saved focus stays. A
+// clipboard whose owner does not answer in that time ends the paste before
+// anything else, as a clipboard that cannot be opened does.
 void PastePhrase(const std::string& phrase);

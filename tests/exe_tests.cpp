@@ -247,6 +247,7 @@ const Import IMPORTS[] = {
     {"user32.dll", "EmptyClipboard", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "EndDialog", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "FindWindowA", NT_3_1, WIN_95, FROM_WIN32},
+    {"user32.dll", "GetClipboardOwner", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "GetCursorPos", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "GetDlgItem", NT_3_1, WIN_95, FROM_WIN32},
     {"user32.dll", "GetFocus", NT_3_1, WIN_95, FROM_WIN32},

@@ -274,6 +274,28 @@ class FailureTest(PasteTestCase):
         holder.assert_ok('release')
         self.assertEqual(probe.clipboard()[1], b'before')
 
+    def test_clipboard_owner_that_does_not_answer_ends_the_paste(self):
+        target = self.start_target('Owner target', 'abcdefghij', sel=(3, 7))
+        probe = self.start_probe()
+        probe.hook_keyboard()
+        self.bring_to_front(target, probe)
+        xdotool('key', 'ctrl+c')  # the target's edit box owns the clipboard
+        wait_until(lambda: probe.clipboard()[1] == b'defg', 10, 'the copied text on the clipboard')
+        owned = probe.clipboard()
+        self.capture(target, probe)
+        # Emptying the clipboard waits for its owner: Wine gives up after
+        # 5 s, Windows not at all.
+        target.hang(8)
+
+        state = probe.paste(b'XY')
+
+        self.assertLessEqual(state['ms'], probe.answer_timeout + UnansweringTargetTest.MARGIN_MS)
+        self.assertEqual(probe.clipboard(), owned)
+        self.assertEqual(probe.typed_keys(), [])
+        self.assertTrue(target.still_hung(), 'the target woke before the paste was over')
+        target.wait_awake(15)
+        self.assertEqual(target.settled_report()['pastes'], 0)
+
     def test_target_closed_before_paste_types_nothing_anywhere(self):
         target = self.start_target('Closed target', 'abcdefghij', sel=(3, 7))
         other = self.start_target('Other target', 'other')
