@@ -108,8 +108,8 @@ bool PublishClipboardText(HGLOBAL block, const std::string& phrase) {
 // The focus is thread-local state of the target's thread: attaching its
 // input to ours lets SetFocus act on it. SetFocus sends the target
 // WM_KILLFOCUS and WM_SETFOCUS and waits for them without bound; the caller
-// has just seen the target answer. The selection is asked for only once the
-// input is detached again (see CaptureTarget).
+// has just seen the target answer. The selection is set only once the input
+// is detached again, for the reason CaptureTarget gives.
 void RestoreFocusAndSelection() {
     DWORD target = TargetThread();
     DWORD me = GetCurrentThreadId();
@@ -163,7 +163,7 @@ void CaptureTarget() {
     app.selStart = 0;
     if (app.targetFocus) {
         SendWithTimeout(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
-                  reinterpret_cast<LPARAM>(&app.selEnd));
+                        reinterpret_cast<LPARAM>(&app.selEnd));
     }
 }
 
