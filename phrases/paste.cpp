@@ -12,6 +12,17 @@ static_assert(OSVERSIONINFO_SIZE == 148, "the basic record");
 
 DWORD TargetThread() { return GetWindowThreadProcessId(app.targetWindow, nullptr); }
 
+// Sends a message to another program's window and waits for the answer at
+// most TARGET_ANSWER_TIMEOUT ms (not at all when the system already counts
+// that program as hung); false when no answer came. A plain SendMessageA
+// would wait for a hung application as long as it hangs, and this program
+// with it.
+bool SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result;
+    return SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                               TARGET_ANSWER_TIMEOUT, &result) != 0;
+}
+
 // A movable block holding the phrase and its terminator, or null.
 HGLOBAL CopyToGlobalBlock(const std::string& phrase) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, phrase.size() + 1);
@@ -70,9 +81,19 @@ void SetClipboardBlock(UINT format, HGLOBAL block) {
 // locale beside it: from CF_TEXT alone the system would make the Unicode text
 // with the code page of the input language active at that moment, which after
 // a switch to another language garbles a Japanese phrase. False when the
-// clipboard cannot be opened.
+// clipboard cannot be opened or its owner does not answer.
 bool PublishClipboardText(HGLOBAL block, const std::string& phrase) {
     if (!OpenClipboard(app.mainWindow)) {
+        GlobalFree(block);
+        return false;
+    }
+    // Emptying the clipboard sends its owner WM_DESTROYCLIPBOARD and waits
+    // for the answer. An owner that does not answer (say, the application the
+    // user copied from, hung since) ends the paste, as a clipboard held open
+    // by another program does.
+    HWND owner = GetClipboardOwner();
+    if (owner && !SendWithTimeout(owner, WM_NULL, 0, 0)) {
+        CloseClipboard();
         GlobalFree(block);
         return false;
     }
@@ -84,17 +105,20 @@ bool PublishClipboardText(HGLOBAL block, const std::string& phrase) {
     return true;
 }
 
-// The focus and selection are thread-local state of the target's thread:
-// attaching its input to ours lets SetFocus and EM_SETSEL act on them.
+// The focus is thread-local state of the target's thread: attaching its
+// input to ours lets SetFocus act on it. SetFocus sends the target
+// WM_KILLFOCUS and WM_SETFOCUS and waits for them without bound; the caller
+// has just seen the target answer. The selection is set only once the input
+// is detached again, for the reason CaptureTarget gives.
 void RestoreFocusAndSelection() {
     DWORD target = TargetThread();
     DWORD me = GetCurrentThreadId();
     AttachThreadInput(target, me, TRUE);
     SetFocus(app.targetFocus);
-    if (app.selStart != 0 || app.selEnd != 0) {
-        SendMessageA(app.targetFocus, EM_SETSEL, app.selStart, app.selEnd);
-    }
     AttachThreadInput(target, me, FALSE);
+    if (app.selStart != 0 || app.selEnd != 0) {
+        SendWithTimeout(app.targetFocus, EM_SETSEL, app.selStart, app.selEnd);
+    }
     app.targetFocus = nullptr;
 }
 
@@ -128,13 +152,19 @@ void CaptureTarget() {
     DWORD me = GetCurrentThreadId();
     AttachThreadInput(target, me, TRUE);
     app.targetFocus = GetFocus();
+    AttachThreadInput(target, me, FALSE);
+
+    // Asked after detaching: while this thread waits for the answer it
+    // handles the icon's notifications, and a click's SetForegroundWindow
+    // made with the input still attached would wait on the target's windows
+    // without bound. A target that does not answer in time leaves the
+    // selection 0 and 0, as a control that does not know EM_GETSEL does.
     app.selEnd = 0;
     app.selStart = 0;
     if (app.targetFocus) {
-        SendMessageA(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
-                     reinterpret_cast<LPARAM>(&app.selEnd));
+        SendWithTimeout(app.targetFocus, EM_GETSEL, reinterpret_cast<WPARAM>(&app.selStart),
+                        reinterpret_cast<LPARAM>(&app.selEnd));
     }
-    AttachThreadInput(target, me, FALSE);
 }
 
 void PastePhrase(const std::string& phrase) {
@@ -144,6 +174,12 @@ void PastePhrase(const std::string& phrase) {
     // Without a target, or with one that has been closed since, the phrase
     // stays on the clipboard: Ctrl+V must not reach some unrelated window.
     if (!app.targetWindow || !IsWindow(app.targetWindow)) return;
+
+    // Nor while the target does not answer: the focus could not be given
+    // back without waiting for it, and keys typed into a window that cannot
+    // take them may end up in another one. The saved focus stays for a
+    // later paste.
+    if (!SendWithTimeout(app.targetWindow, WM_NULL, 0, 0)) return;
 
     SetForegroundWindow(app.targetWindow);
     if (app.targetFocus) {

@@ -342,8 +342,8 @@ class TargetApp:
         report = dict(line.split('=', 1) for line in lines[:-1])
         report['text'] = bytes.fromhex(report['text']).decode('utf-8')
         report['sel'] = tuple(int(n) for n in report['sel'].split())
-        report['setsel'] = int(report['setsel'])
-        report['pastes'] = int(report['pastes'])
+        for field in ('setsel', 'pastes', 'hung', 'slow'):
+            report[field] = int(report[field])
         return report
 
     def settled_report(self):
@@ -362,6 +362,34 @@ class TargetApp:
             wait_until(lambda: written() not in (before, None), 10,
                        f'a new report of "{self.title}"', interval=0.01)
         return self.report()
+
+    def request(self, line):
+        """Hands the application a request ("hang MS", "slow MS"), which it
+        takes at its next report. The file is renamed into place, so that it
+        is never read half written."""
+        path = self.report_path.with_name(self.report_path.name + '.request')
+        temp = path.with_name(path.name + '.tmp')
+        temp.write_text(line)
+        temp.replace(path)
+
+    def hang(self, seconds):
+        """Makes the application stop handling messages for that long, and
+        returns once it has begun."""
+        self.request(f'hang {round(seconds * 1000)}')
+        wait_until(lambda: self.report()['hung'], 10, f'"{self.title}" to begin its hang')
+
+    def still_hung(self):
+        """Whether the report of the hang's start is still the last one."""
+        return self.report()['hung'] == 1
+
+    def wait_awake(self, timeout):
+        wait_until(lambda: not self.still_hung(), timeout, f'"{self.title}" to end its hang')
+
+    def answer_slowly(self, ms):
+        """From now on the application answers each message sent from
+        another program only `ms` milliseconds later."""
+        self.request(f'slow {ms}')
+        wait_until(lambda: self.report()['slow'] == ms, 10, f'"{self.title}" to answer slowly')
 
     def text(self):
         return self.report()['text']
@@ -513,6 +541,8 @@ class Probe(LineProgram):
         ready = self.reply(60)
         if not ready.startswith('ready '):
             raise AssertionError(f'the probe did not start: {ready!r}')
+        # How long the capture and the paste wait for a target to answer (ms).
+        self.answer_timeout = int(self._fields(ready[len('ready '):])['timeout'])
 
     @staticmethod
     def _fields(reply):
@@ -523,6 +553,8 @@ class Probe(LineProgram):
         state = {name: int(fields[name], 16) for name in ('fg', 'target', 'focus', 'main', 'tray')}
         state.update(fgclass=fields['fgclass'], nt=fields['nt'] == '1',
                      sel=(int(fields['start']), int(fields['end'])))
+        if 'ms' in fields:
+            state['ms'] = int(fields['ms'])  # how long the capture or paste took
         return state
 
     def state(self):

@@ -4,8 +4,10 @@
 // line of reply on stdout:
 //   state          the capture fields of `app`, the foreground window, the
 //                  main window and the taskbar window
-//   capture        CaptureTarget(), then state
-//   paste [HEX]    PastePhrase() with the hex-encoded bytes, then state
+//   capture        CaptureTarget(), then state and how long the call took
+//                  (ms=, in milliseconds)
+//   paste [HEX]    PastePhrase() with the hex-encoded bytes, then state and
+//                  ms= as for capture
 //   front [HWND]   gives the foreground to a window, by default to the main
 //                  window as the phrase menu does before it opens
 //   window         shows a second top-level window of the probe's own thread,
@@ -19,6 +21,8 @@
 //                  seen since the last `keys`, as vk:scan:flags
 //
 //   paste_probe.exe [TITLE]   the main window's title (default "paste probe")
+//
+// The first line, "ready timeout=MS STATE", gives TARGET_ANSWER_TIMEOUT.
 //
 // The main thread only runs the message loop, so that the probe's windows
 // and hook answer while a test waits; a second thread reads stdin and hands
@@ -70,6 +74,13 @@ std::string State() {
              static_cast<long>(app.selStart), static_cast<long>(app.selEnd), app.isNT ? 1 : 0,
              Handle(app.mainWindow), Handle(FindWindowA("Shell_TrayWnd", nullptr)));
     return line;
+}
+
+// The time since `start`, a GetTickCount value, as a reply field.
+std::string Took(DWORD start) {
+    char field[24];
+    snprintf(field, sizeof field, " ms=%lu", static_cast<unsigned long>(GetTickCount() - start));
+    return field;
 }
 
 std::string ClipboardText() {
@@ -136,11 +147,13 @@ void RunCommand(const std::string& line) {
     if (command == "state") {
         Reply(State());
     } else if (command == "capture") {
+        DWORD start = GetTickCount();
         CaptureTarget();
-        Reply(State());
+        Reply(State() + Took(start));
     } else if (command == "paste") {
+        DWORD start = GetTickCount();
         PastePhrase(FromHex(argument));
-        Reply(State());
+        Reply(State() + Took(start));
     } else if (command == "front") {
         HWND window = reinterpret_cast<HWND>(strtoul(argument.c_str(), nullptr, 16));
         SetForegroundWindow(window ? window : app.mainWindow);
@@ -214,7 +227,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     g_mainThread = GetCurrentThreadId();
     CloseHandle(CreateThread(nullptr, 0, ReadCommands, nullptr, 0, nullptr));
-    Reply("ready " + State());
+    char timeout[32];
+    snprintf(timeout, sizeof timeout, "ready timeout=%u ", TARGET_ANSWER_TIMEOUT);
+    Reply(timeout + State());
 
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (!message.hwnd && message.message == WM_PROBE_COMMAND) {

@@ -9,6 +9,15 @@
 //   setsel: how many EM_SETSEL messages the edit box received from outside
 //   pastes: how many WM_PASTE messages the edit box received
 //   text: the edit box's text as UTF-8, hex-encoded
+//   hung: 1 in the report written just before a hang begins, 0 otherwise
+//   slow: how long it takes to answer a message sent from another thread (ms)
+//
+// The tests make it hang or answer slowly through a request file beside the
+// report (REPORT_PATH.request, read and deleted at the next report):
+//   hang MS   stop handling messages for MS milliseconds, as an application
+//             stuck in a long computation does
+//   slow MS   from now on, answer each message sent from another thread only
+//             MS milliseconds later, as a busy but living application does
 //
 //   target_app.exe REPORT_PATH [TITLE] [TEXT] [SEL_START SEL_END] [FOCUS]
 #include <windows.h>
@@ -30,6 +39,8 @@ HWND g_lastFocus;  // the child that had the focus when the window was deactivat
 WNDPROC g_editProc;
 std::wstring g_reportPath;
 int g_setSelCount = 0, g_pasteCount = 0;
+bool g_hung = false;
+DWORD g_slowMs = 0;
 
 const char* FocusName() {
     HWND focus = GetFocus();
@@ -58,11 +69,12 @@ void WriteReport() {
     char head[768];
     snprintf(head, sizeof head,
              "hwnd=%lx\nedit=%lx\nbutton=%lx\nlist=%lx\nfocus=%s\nforeground=%lx\n"
-             "foreground_class=%s\nsel=%lu %lu\nsetsel=%d\npastes=%d\ntext=",
+             "foreground_class=%s\nsel=%lu %lu\nsetsel=%d\npastes=%d\nhung=%d\nslow=%lu\ntext=",
              (unsigned long)(ULONG_PTR)g_window, (unsigned long)(ULONG_PTR)g_edit,
              (unsigned long)(ULONG_PTR)g_button, (unsigned long)(ULONG_PTR)g_list, FocusName(),
              (unsigned long)(ULONG_PTR)foreground, ForegroundClass(foreground).c_str(),
-             (unsigned long)start, (unsigned long)end, g_setSelCount, g_pasteCount);
+             (unsigned long)start, (unsigned long)end, g_setSelCount, g_pasteCount, g_hung ? 1 : 0,
+             (unsigned long)g_slowMs);
     std::string report = head + Utf8Hex(text) + "\nend\n";
 
     // Written beside the report and renamed over it, so a reader never sees
@@ -76,15 +88,50 @@ void WriteReport() {
     MoveFileExW(temp.c_str(), g_reportPath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+// The request waiting beside the report ("hang 8000"), or an empty text.
+std::string TakeRequest() {
+    std::wstring path = g_reportPath + L".request";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "";
+    char text[64] = "";
+    DWORD read = 0;
+    ReadFile(file, text, sizeof text - 1, &read, nullptr);
+    CloseHandle(file);
+    DeleteFileW(path.c_str());
+    return std::string(text, read);
+}
+
+void HandleRequest() {
+    std::string request = TakeRequest();
+    unsigned long ms = 0;
+    if (sscanf(request.c_str(), "hang %lu", &ms) == 1) {
+        // The report says so first: the test knows the hang has begun.
+        g_hung = true;
+        WriteReport();
+        Sleep(ms);
+        g_hung = false;
+    } else if (sscanf(request.c_str(), "slow %lu", &ms) == 1) {
+        g_slowMs = ms;
+    }
+}
+
+// A slow application keeps a message sent from another program waiting.
+void AnswerSlowly() {
+    if (g_slowMs && InSendMessage()) Sleep(g_slowMs);
+}
+
 LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    AnswerSlowly();
     if (message == EM_SETSEL) ++g_setSelCount;
     if (message == WM_PASTE) ++g_pasteCount;
     return CallWindowProcW(g_editProc, window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    AnswerSlowly();
     switch (message) {
     case WM_TIMER:
+        HandleRequest();
         WriteReport();
         return 0;
     case WM_ACTIVATE:

@@ -18,6 +18,10 @@ from harness import (PROBE_EXE, VK_CONTROL, VK_RCONTROL, VK_V, DesktopTestCase, 
 WESTERN = {'LC_ALL': 'en_US.UTF-8'}
 JAPANESE = {'LC_ALL': 'ja_JP.UTF-8'}
 
+# Time beyond the probe's answer timeout that a capture or a paste may take
+# on a loaded machine when another program does not answer (ms).
+MARGIN_MS = 1000
+
 
 class PasteTestCase(DesktopTestCase):
 
@@ -274,6 +278,28 @@ class FailureTest(PasteTestCase):
         holder.assert_ok('release')
         self.assertEqual(probe.clipboard()[1], b'before')
 
+    def test_clipboard_owner_that_does_not_answer_ends_the_paste(self):
+        target = self.start_target('Owner target', 'abcdefghij', sel=(3, 7))
+        probe = self.start_probe()
+        probe.hook_keyboard()
+        self.bring_to_front(target, probe)
+        xdotool('key', 'ctrl+c')  # the target's edit box owns the clipboard
+        wait_until(lambda: probe.clipboard()[1] == b'defg', 10, 'the copied text on the clipboard')
+        owned = probe.clipboard()
+        self.capture(target, probe)
+        # Emptying the clipboard waits for its owner: Wine gives up after
+        # 5 s, Windows not at all.
+        target.hang(8)
+
+        state = probe.paste(b'XY')
+
+        self.assertLessEqual(state['ms'], probe.answer_timeout + MARGIN_MS)
+        self.assertEqual(probe.clipboard(), owned)
+        self.assertEqual(probe.typed_keys(), [])
+        self.assertTrue(target.still_hung(), 'the target woke before the paste was over')
+        target.wait_awake(15)
+        self.assertEqual(target.settled_report()['pastes'], 0)
+
     def test_target_closed_before_paste_types_nothing_anywhere(self):
         target = self.start_target('Closed target', 'abcdefghij', sel=(3, 7))
         other = self.start_target('Other target', 'other')
@@ -291,6 +317,64 @@ class FailureTest(PasteTestCase):
         self.assertEqual(probe.clipboard()[1], b'ghost')
         self.assertEqual(probe.typed_keys(), [])
         self.assert_unchanged(other, before)
+
+
+class UnansweringTargetTest(PasteTestCase):
+    """Targets that answer late or not at all. The hotkey cannot show this
+    under Wine: while the window with the X focus hangs, no key reaches any
+    program, so the routines run here on command."""
+
+    def test_hung_target_holds_capture_and_paste_up_only_until_the_timeout(self):
+        target = self.start_target('Hung target', 'abcdefghij', sel=(3, 7))
+        probe = self.start_probe()
+        probe.hook_keyboard()
+        self.bring_to_front(target, probe)
+        # The capture and the paste come well within the first 5 s of the
+        # hang, before the system counts the target as hung and answers for
+        # it at once: they must give up by their own timeout.
+        target.hang(8)
+        bound = probe.answer_timeout + MARGIN_MS
+
+        state = probe.capture()
+
+        self.assertLessEqual(state['ms'], bound, 'the capture waited for the hung target')
+        self.assertEqual((state['target'], state['focus'], state['sel']),
+                         (target.hwnd(), target.hwnd('edit'), (0, 0)))
+
+        probe.front()
+        state = probe.paste(b'XY')
+
+        self.assertLessEqual(state['ms'], bound, 'the paste waited for the hung target')
+        self.assertEqual(probe.clipboard(), (state['main'], b'XY'))
+        self.assertEqual(probe.typed_keys(), [])
+        self.assertEqual(state['focus'], target.hwnd('edit'), 'the unused focus is kept')
+        self.assertTrue(target.still_hung(), 'the target woke before the paste was over')
+        # Nothing waits in its queue either.
+        target.wait_awake(15)
+        report = target.settled_report()
+        self.assertEqual((report['text'], report['pastes'], report['setsel']),
+                         ('abcdefghij', 0, 0))
+
+        # Once it answers again, the kept focus takes the next paste, over
+        # the selection the control still has.
+        probe.paste(b'XY')
+
+        target.wait_for_text('abcXYhij')
+
+    def test_slow_target_is_still_captured_and_restored_with_its_selection(self):
+        target = self.start_target('Slow target', 'abcdefghij', sel=(3, 7))
+        probe = self.start_probe()
+        target.answer_slowly(probe.answer_timeout // 2)
+        self.bring_to_front(target, probe)
+
+        self.assertEqual(probe.capture()['sel'], (3, 7))
+        xdotool('key', 'End')
+        wait_until(lambda: target.report()['sel'] == (10, 10), 20, 'the caret at the end')
+        probe.front()
+        probe.paste(b'XY')
+
+        target.wait_for_text('abcXYhij')
+        self.assertEqual(target.report()['setsel'], 1)
 
 
 class NotepadTest(PasteTestCase):

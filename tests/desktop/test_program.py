@@ -3,13 +3,14 @@ real X input through its tray icon, its hotkey, its menus and its dialog.
 
 Every start waits for an empty tray first (harness.Vornick).
 """
+import time
 import unittest
 
-from harness import (IDC_ADD, MOD_CONTROL, MOD_SHIFT, VK_F12, VORNICK_EXE, DesktopTestCase,
-                     Vornick, activate, click, close_menu, dialogs, inspector,
-                     popup_menus, read_section, stays, tray_icon_count, wait_icon_count,
-                     wait_menus, wait_no_menu, wait_until, window_geometry, winpath, write_ini,
-                     xdotool)
+from harness import (IDC_ADD, MOD_CONTROL, MOD_SHIFT, TRAY_ITEMS, TRAY_PHRASES, VK_F12,
+                     VORNICK_EXE, DesktopTestCase, Vornick, activate, click, close_menu, dialogs,
+                     inspector, menu_item_point, popup_menus, read_section, stays,
+                     tray_icon_count, wait_icon_count, wait_menus, wait_no_menu, wait_until,
+                     window_geometry, winpath, write_ini, xdotool)
 
 INI = """[DefStr]
 len=3
@@ -221,6 +222,51 @@ class SettingsTest(ProgramTestCase):
         menu = vornick.open_phrase_menu(target)
         vornick.pick(menu, 0, 2)
         target.wait_for_text('from the other folder')
+
+
+class HungApplicationTest(ProgramTestCase):
+
+    def seconds_since(self, start):
+        return time.monotonic() - start
+
+    def test_hung_application_in_front_does_not_freeze_the_program(self):
+        vornick = self.start_vornick()
+        target = self.start_target('Hung target', 'abc', sel=(3, 3))
+        probe = self.start_probe()  # reads the clipboard; its hook sees every synthesised key
+        probe.hook_keyboard()
+        target.activate()
+        # Long enough for the steps below on a loaded machine. The mouse
+        # reaches the icon within the first 5 s of the hang, before the
+        # system counts the application as hung and answers for it at once.
+        target.hang(15)
+
+        vornick.point_at_icon()
+        start = time.monotonic()
+        xdotool('click', 3)
+        tray_menu = wait_menus(1, 'the tray menu over the hung application')[0]
+        self.assertLess(self.seconds_since(start), 1.0, 'the tray menu came late')
+
+        xdotool('mousemove', *menu_item_point(tray_menu, TRAY_PHRASES, TRAY_ITEMS))
+        submenu = next(m for m in wait_menus(2, 'the phrase submenu') if m != tray_menu)
+        start = time.monotonic()
+        vornick.pick(submenu, 1, len(PHRASES))
+        wait_until(lambda: probe.clipboard()[1] == b'beta', 10, 'the phrase on the clipboard')
+        self.assertLess(self.seconds_since(start), 1.0, 'the phrase came late to the clipboard')
+
+        # The dialog opens too, while the application still hangs.
+        vornick.open_dialog().cancel()
+        self.assertTrue(target.still_hung(), 'the application woke before the checks were over')
+
+        target.wait_awake(30)
+        self.assertEqual(probe.typed_keys(), [])
+        report = target.settled_report()
+        self.assertEqual((report['text'], report['pastes']), ('abc', 0))
+
+        # Once the application answers again, all is as before.
+        submenu = self.open_phrase_submenu(vornick, target)
+        vornick.pick(submenu, 0, len(PHRASES))
+        target.wait_for_text('abcalpha')
+        vornick.open_dialog().cancel()
 
 
 class NotepadTest(ProgramTestCase):
