@@ -45,23 +45,18 @@ choose_locale() {
     esac
 }
 
-# The sample settings file, in code page 932 as the program will read it
-# under the Japanese locale: a few phrases and the hotkey Ctrl+Shift+F12.
+# The sample settings file that the package ships too: its phrases are in
+# resources/sample-phrases.txt, the hotkey is Ctrl+Shift+F12.
 write_sample() {
-    python3 - <<'PY'
-phrases = ['お世話になっております。', 'よろしくお願いいたします。',
-           'Best regards,', 'Thank you for your message.']
-lines = ['[DefStr]', f'len={len(phrases)}', 'VK=123', 'shift=6']
-lines += [f'{i}={phrase}' for i, phrase in enumerate(phrases)]
-open('vornick.ini', 'wb').write(('\r\n'.join(lines) + '\r\n').encode('cp932'))
-PY
+    python3 "$here/resources/sample_settings.py" vornick.ini
 }
 
 offer_sample() {
     [ -e vornick.ini ] && return
     echo "There is no vornick.ini in $PWD: vornick starts with no phrases and no hotkey."
     if [ -t 0 ] && [ -t 1 ]; then
-        read -r -p "Write a sample vornick.ini here (4 phrases, hotkey Ctrl+Shift+F12)? [Y/n] " answer ||
+        count=$(grep -c '' "$here/resources/sample-phrases.txt")
+        read -r -p "Write a sample vornick.ini here ($count phrases, hotkey Ctrl+Shift+F12)? [Y/n] " answer ||
             answer=n  # the input has ended: write nothing
         case $answer in
         [nN]*) ;;

@@ -1,7 +1,6 @@
 #include "dialog/settings_dialog.h"
 
 #include <commctrl.h>
-#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -155,10 +154,8 @@ void AppendErrorText(WideText* text, DWORD error) {
                                   nullptr, error, 0, reason, sizeof reason, nullptr);
     while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n')) --length;
     AppendAnsi(text, std::string(reason, length));
-    char number[32];
-    snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(error));
     Append(text, L"（エラー ");
-    AppendAnsi(text, number);
+    AppendAnsi(text, std::to_string(error));
     Append(text, L"）");
 }
 

@@ -1,8 +1,7 @@
 #include "settings/profile_accessor.h"
 
-#include <stdio.h>
-
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "app/app_state.h"
@@ -132,9 +131,7 @@ ProfileAccessor& ProfileAccessor::SetKey(const char* name) {
 }
 
 ProfileAccessor& ProfileAccessor::SetKeyIndex(INT32 index) {
-    char text[16];
-    snprintf(text, sizeof text, "%d", static_cast<int>(index));
-    key = text;
+    key = std::to_string(index);
     return *this;
 }
 
@@ -239,9 +236,7 @@ bool ProfileAccessor::FileHasByteOrderMark() const {
 }
 
 bool ProfileAccessor::SetInt(INT32 number) const {
-    char text[80];
-    snprintf(text, sizeof text, "%d", static_cast<int>(number));
-    return SetValue(text);
+    return SetValue(std::to_string(number));
 }
 
 ProfileAccessor& ProfileAccessor::SetString(const std::string& text) {

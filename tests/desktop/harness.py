@@ -485,7 +485,7 @@ class DesktopTestCase(unittest.TestCase):
         self._processes.append(process)
         return process
 
-    def start_notepad(self, args=(), title=r'Notepad$'):
+    def start_notepad(self, args=(), title=r'Notepad$', env=None):
         """Wine's notepad as the target application; returns its X window.
 
         Wine assumption: notepad shows its window within half a minute of its
@@ -495,7 +495,7 @@ class DesktopTestCase(unittest.TestCase):
         in the message if that fails too."""
         tries = []
         for _ in range(2):
-            notepad = self.start('notepad', args)
+            notepad = self.start('notepad', args, env=env)
             try:
                 return find_window(title, 30, "Wine's notepad")
             except AssertionError:
