@@ -125,6 +125,9 @@ const char FROM_STUB[] =
 const char FROM_UNSURE[] =
     "documented with IsDBCSLeadByte (NT 3.1, Windows 95); its own page of the time was "
     "not found";
+const char FROM_LOADLIBRARYEX[] =
+    "Win32 Programmer's Reference (Windows NT, Windows 95: yes) and MSDN Library of 1998 (NT "
+    "3.1, Windows 95), both with the LOAD_WITH_ALTERED_SEARCH_PATH flag the program passes";
 const char FROM_CRT[] =
     "msvcrt.dll ships with NT 4.0 and Windows 95 OSR2; retail Windows 95 has it from "
     "applications that install it";
@@ -173,6 +176,7 @@ const Import IMPORTS[] = {
     {"kernel32.dll", "IsDBCSLeadByteEx", NT_3_1, WIN_95, FROM_UNSURE},
     {"kernel32.dll", "LeaveCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "LoadLibraryA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "LoadLibraryExA", NT_3_1, WIN_95, FROM_LOADLIBRARYEX},
     {"kernel32.dll", "LoadLibraryW", NT_3_1, WIN_95, FROM_STUB},
     {"kernel32.dll", "MultiByteToWideChar", NT_3_1, WIN_95, FROM_WIDE95},
     {"kernel32.dll", "ReadFile", NT_3_1, WIN_95, FROM_WIN32},
