@@ -126,9 +126,10 @@ class FirstRunTest(DesktopTestCase):
 # load by bare name once its own code runs (seen with WINEDEBUG=+loaddll on
 # both builds), each planted beside a copy of the program on its own. A row
 # with a reason is run and its result printed, not judged: the reason says
-# why Wine's answer there says nothing of the program. Names that Wine loads
-# as the process starts, before any code of the program runs (vornick.exe's
-# imports and theirs), are beyond its reach; version and imm32 stand for them.
+# why what Wine does there is not the program's to change. Names that Wine
+# loads as the process starts, before any code of the program runs
+# (vornick.exe's imports and theirs), are beyond its reach; version and
+# imm32 stand for them.
 PLANTS = [
     # The common controls, which the program loads by full path.
     ('comctl32', None),
