@@ -34,11 +34,14 @@ std::string SystemDllPath(const char* name) {
 // comctl32.dll is not one of the DLLs that Windows always takes from its own
 // directory (the KnownDLLs): imported by name, the copy in the program's
 // folder would be loaded first, and with it the code of whoever put it there
-// (a program run from Downloads). So it is loaded by its full path.
+// (a program run from Downloads). So it is loaded by its full path, and with
+// the altered search, which looks for the DLLs it imports in its own
+// directory instead of the program's folder: that covers the systems where
+// the search cannot be narrowed for the whole process.
 bool LoadCommonControls() {
     std::string path = SystemDllPath(COMMON_CONTROLS_DLL);
     if (path.empty()) return false;
-    HMODULE library = LoadLibraryA(path.c_str());
+    HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!library) return false;
     typedef void(WINAPI * InitFunction)();
     InitFunction init =

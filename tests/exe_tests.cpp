@@ -132,6 +132,9 @@ const char FROM_STUB[] =
     "exported by Windows 95 as a stub that fails; called only by the compiler's "
     "runtime, where a failure is harmless (an uncontended lock never waits on its "
     "semaphore, the code page is found another way, no random device is used)";
+const char FROM_LOADLIBRARYEX[] =
+    "Win32 Programmer's Reference (Windows NT, Windows 95: yes) and MSDN Library of 1998 (NT "
+    "3.1, Windows 95), both with the LOAD_WITH_ALTERED_SEARCH_PATH flag the program passes";
 const char FROM_CRT[] =
     "msvcrt.dll ships with NT 4.0 and Windows 95 OSR2; retail Windows 95 has it from "
     "applications that install it";
@@ -179,6 +182,7 @@ const Import IMPORTS[] = {
     {"kernel32.dll", "IsDBCSLeadByte", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "LeaveCriticalSection", NT_3_1, WIN_95, FROM_WIN32},
     {"kernel32.dll", "LoadLibraryA", NT_3_1, WIN_95, FROM_WIN32},
+    {"kernel32.dll", "LoadLibraryExA", NT_3_1, WIN_95, FROM_LOADLIBRARYEX},
     {"kernel32.dll", "LoadLibraryW", NT_3_1, WIN_95, FROM_STUB},
     {"kernel32.dll", "MultiByteToWideChar", NT_3_1, WIN_95, FROM_WIDE95},
     {"kernel32.dll", "ReadFile", NT_3_1, WIN_95, FROM_WIN32},

@@ -1,12 +1,11 @@
-// A DLL named comctl32.dll, as someone might leave one in a downloads folder
-// beside vornick.exe: when any program loads it, it writes the file
-// planted-dll-ran.txt beside itself. It exports InitCommonControls, so that a
-// program importing comctl32 by name would start with it in place.
+// A DLL as someone might leave one in a downloads folder beside vornick.exe,
+// built under each name that the planted-DLL test tries: when any program
+// loads it, it writes the file planted-dll-ran.txt beside itself, holding
+// its own path. It has none of the functions of the DLL it stands for, so a
+// program that goes on to use it may fail; the marker is written first.
 #include <windows.h>
 
 #include <string>
-
-extern "C" __declspec(dllexport) void WINAPI InitCommonControls() {}
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_ATTACH) return TRUE;
