@@ -234,12 +234,13 @@ struct LineMeaning {
     bool plainName;
 };
 
+// The name is compared as a zero-terminated text: it ends at a zero byte.
 std::string LowerName(const std::vector<unsigned>& codes, size_t begin, size_t end, bool* plain) {
     while (begin < end && IsLineBlank(codes[begin])) ++begin;
     while (end > begin && IsLineBlank(codes[end - 1])) --end;
     std::string name;
     *plain = true;
-    for (size_t i = begin; i < end; ++i) {
+    for (size_t i = begin; i < end && codes[i] != 0; ++i) {
         unsigned c = codes[i];
         if (c == NOT_ASCII) *plain = false;
         name += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);

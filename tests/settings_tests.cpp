@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app_state.h"
@@ -17,6 +18,8 @@
 #include "tests/test_files.h"
 
 namespace {
+
+using namespace std::string_view_literals;
 
 const char FILE_NAME[] = "./vornick.ini";
 
@@ -401,9 +404,10 @@ TEST_F(SettingsTest, SaveAsksForEachEntryOnceInOrder) {
 struct SaveCase {
     const char* what;
     const char* mark;
-    const char* before;
-    const char* after;
+    std::string_view before;  // NO_FILE: none
+    std::string_view after;
 };
+const std::string_view NO_FILE;  // the one view without data
 
 // Saves `phrases` with the hotkey Ctrl+A into each file: the file must come
 // out byte for byte as the row says, give the list and the hotkey back
@@ -413,9 +417,11 @@ void ExpectSavesAsWritten(const std::vector<SaveCase>& cases, const PhraseList& 
     for (const SaveCase& c : cases) {
         SCOPED_TRACE(c.what);
         ScopedWorkDir caseDir;
-        if (c.before) WriteFileBytes(FILE_NAME, SettingsTest::Encoded(c.before, c.mark));
+        if (c.before.data()) {
+            WriteFileBytes(FILE_NAME, SettingsTest::Encoded(std::string(c.before), c.mark));
+        }
         ASSERT_EQ(SettingsTest::Save(phrases, 'A', MOD_CONTROL), static_cast<DWORD>(ERROR_SUCCESS));
-        EXPECT_EQ(ReadFileBytes(FILE_NAME), SettingsTest::Encoded(c.after, c.mark));
+        EXPECT_EQ(ReadFileBytes(FILE_NAME), SettingsTest::Encoded(std::string(c.after), c.mark));
         SettingsTest::ExpectPerKeyReadGives(phrases, 'A', MOD_CONTROL);
         SettingsTest::ResetState();
         LoadSettings();
@@ -450,7 +456,7 @@ TEST_F(SettingsTest, SaveChangesOnlyTheProgramsLines) {
         "\r\n[Ελληνικά]\r\nκλειδί=τιμή\r\n";
     ExpectSavesAsWritten(
         {
-            {"no file", "", nullptr, "[DefStr]\r\n" OURS},
+            {"no file", "", NO_FILE, "[DefStr]\r\n" OURS},
             {"an empty file", "", "", "[DefStr]\r\n" OURS},
             {"other sections only: [DefStr] goes at the end", "", "[Other]\r\nk=v\r\n",
              "[Other]\r\nk=v\r\n[DefStr]\r\n" OURS},
@@ -498,6 +504,9 @@ TEST_F(SettingsTest, SaveChangesOnlyTheProgramsLines) {
              "[DefStr]\r\n" LEN "\r\n" P0 "\r\n" HOTKEY "\r\n" P1 "\r\n" P2},
             {"no final line break after another entry", "", "[DefStr]\r\n0=old\r\nnote=last",
              "[DefStr]\r\n" P0 "\r\nnote=last\r\n" LEN "\r\n" HOTKEY "\r\n" P1 "\r\n" P2},
+            // The reader compares names as zero-terminated texts.
+            {"a zero byte ends a name", "", "[DefStr]\r\nlen\0 old=1\r\n0=old\r\n"sv,
+             "[DefStr]\r\n" LEN "\r\n" P0 "\r\n" HOTKEY "\r\n" P1 "\r\n" P2 "\r\n"},
             {"brackets and '=' that make no header or key", "",
              "[DefStr]\r\n0=[not a header]\r\n[no end\r\nnote=a=b\r\nlen=1\r\n",
              "[DefStr]\r\n" P0 "\r\n[no end\r\nnote=a=b\r\n" LEN "\r\n" HOTKEY "\r\n" P1 "\r\n" P2
@@ -785,7 +794,7 @@ TEST_F(SettingsTest, Cp932SaveChangesOnlyTheProgramsLines) {
     "\"\r\n"
     ExpectSavesAsWritten(
         {
-            {"new file", "", nullptr, "[DefStr]\r\n" J_OURS},
+            {"new file", "", NO_FILE, "[DefStr]\r\n" J_OURS},
             // ゾ is 83 5D: its second byte is ']', but the line holds no ']'
             // character and is an entry of [DefStr].
             {"a second byte that is ']' makes no header", "",
