@@ -196,9 +196,9 @@ bool ApplySettings(HWND dialog) {
     app.hotkeyVk = LOBYTE(hotkey);
     app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
     std::string failedPath;
-    DWORD error = SaveSettings(static_cast<INT32>(edited.size()),
-                               [&](INT32 i) -> const std::string& { return edited[i]; },
-                               &failedPath);
+    DWORD error = SaveSettings(
+        static_cast<INT32>(edited.size()), [&](INT32 i) -> const std::string& { return edited[i]; },
+        &failedPath);
     if (error != ERROR_SUCCESS) {
         // Cancel must find the hotkey as it was before the dialog.
         app.hotkeyVk = oldVk;

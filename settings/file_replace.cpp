@@ -101,8 +101,8 @@ DWORD WriteNewFile(const std::string& newName, const std::string& text, DWORD at
                    bool* created) {
     // A new file left by a save that was cut off is of no use.
     DeleteFileA(newName.c_str());
-    HANDLE file = CreateFileA(newName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              attributes, nullptr);
+    HANDLE file =
+        CreateFileA(newName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
     *created = file != INVALID_HANDLE_VALUE;
     if (!*created) return LastErrorOr(ERROR_CANNOT_MAKE);
     DWORD error = WriteAll(file, text);

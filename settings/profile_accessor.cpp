@@ -69,7 +69,6 @@ std::string CutAt(std::string_view text, size_t size) {
     return std::string(text.substr(0, WholeCharacterBytes(text, size)));
 }
 
-
 // The file's lines, as the platform's reader takes them apart -------------
 //
 // The reader (checked against Wine 8.0's) decodes the whole file first, so
@@ -89,7 +88,9 @@ enum class Encoding { ANSI, UTF8, UTF16LE, UTF16BE };
 // The code of a character that is not ASCII.
 const unsigned NOT_ASCII = 0x100;
 
-bool IsLineBlank(unsigned c) { return c == '\t' || c == '\v' || c == '\f' || c == 0x1A || c == ' '; }
+bool IsLineBlank(unsigned c) {
+    return c == '\t' || c == '\v' || c == '\f' || c == 0x1A || c == ' ';
+}
 
 bool IsLineBreak(unsigned c) { return c == '\r' || c == '\n'; }
 
@@ -521,7 +522,9 @@ DWORD ProfileAccessor::SetEntries(const std::vector<ProfileEntry>& entries,
     // The platform keeps files it has read and may not notice that this one
     // was replaced: a null section, key and value drop it from that cache
     // (the call returns FALSE by design).
-    if (error == ERROR_SUCCESS) WritePrivateProfileStringA(nullptr, nullptr, nullptr, fileName.c_str());
+    if (error == ERROR_SUCCESS) {
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, fileName.c_str());
+    }
     return error;
 }
 

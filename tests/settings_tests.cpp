@@ -37,8 +37,9 @@ public:
                       std::string* failedPath = nullptr) {
         app.hotkeyVk = vk;
         app.hotkeyModifiers = modifiers;
-        return SaveSettings(static_cast<INT32>(list.size()),
-                            [&](INT32 i) -> const std::string& { return list[i]; }, failedPath);
+        return SaveSettings(
+            static_cast<INT32>(list.size()), [&](INT32 i) -> const std::string& { return list[i]; },
+            failedPath);
     }
     // The section's entries as the platform lists them.
     static std::vector<std::string> SectionEntries() {
@@ -64,8 +65,8 @@ public:
     static std::string Encoded(const std::string& text, const std::string& mark) {
         if (mark.empty()) return text;
         if (mark[0] == '\xEF') return mark + text;
-        int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+        int length =
+            MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
         std::wstring wide(length, L'\0');
         if (length > 0) {
             MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
@@ -231,59 +232,91 @@ TEST_F(SettingsTest, OddFilesLoadAsTheProfileRulesReadThem) {
          "[DefStr]\r\nlen=12\r\n0=\"  x  \"\r\n1=  y  \r\n2='q'\r\n3=\"\"q\"\"\r\n4=\"open\r\n"
          "5=close\"\r\n6=\"\r\n7=\"\"\r\n8='\"\r\n9=\"'mixed'\"\r\n10='  single  '\r\n"
          "11=\"a\"b\"\r\n",
-         {"  x  ", "y", "q", "\"q\"", "\"open", "close\"", "\"", "", "'\"", "'mixed'",
-          "  single  ", "a\"b"},
-         0, 0},
+         {"  x  ", "y", "q", "\"q\"", "\"open", "close\"", "\"", "", "'\"", "'mixed'", "  single  ",
+          "a\"b"},
+         0,
+         0},
         {"white space around keys, '=' and values",
          "[DefStr]\r\n  len  =  3  \r\n0 = a\r\n 1\t=\tb \t\r\n2=  \r\n VK = 65 \r\n",
-         {"a", "b", ""}, 65, 0},
+         {"a", "b", ""},
+         65,
+         0},
         {"keys in other cases; the first wins",
-         "[DefStr]\r\nLEN=2\r\nLen=5\r\nvk=66\r\nVK=67\r\nSHIFT=3\r\n0=a\r\n1=b\r\n", {"a", "b"},
-         66, 3},
+         "[DefStr]\r\nLEN=2\r\nLen=5\r\nvk=66\r\nVK=67\r\nSHIFT=3\r\n0=a\r\n1=b\r\n",
+         {"a", "b"},
+         66,
+         3},
         {"a key twice: the first wins",
          "[DefStr]\r\nlen=2\r\n0=first\r\n0=second\r\n1=one\r\nlen=5\r\n1=uno\r\n",
-         {"first", "one"}, 0, 0},
-        {"empty values", "[DefStr]\r\nlen=3\r\n0=\r\n1=\"\"\r\n2=''\r\nshift=\r\nVK=7\r\n",
-         {"", "", ""}, 7, 0},
+         {"first", "one"},
+         0,
+         0},
+        {"empty values",
+         "[DefStr]\r\nlen=3\r\n0=\r\n1=\"\"\r\n2=''\r\nshift=\r\nVK=7\r\n",
+         {"", "", ""},
+         7,
+         0},
         {"an empty len", "[DefStr]\r\nlen=\r\n0=a\r\n", {}, 0, 0},
         // A bare key is the key with no value: the default.
         {"lines without '=' hide later entries of their key",
          "[DefStr]\r\nlen=3\r\n0\r\n0=shadowed\r\n1=b\r\nno equals here\r\n2=c\r\nVK\r\nVK=70\r\n",
-         {"", "b", "c"}, 0, 0},
+         {"", "b", "c"},
+         0,
+         0},
         {"comments",
          "[DefStr]\r\n; a comment\r\nlen=3\r\n;0=commented\r\n0=a\r\n# hash=1\r\n"
          "1=b ; not a comment\r\n2=;starts\r\n",
-         {"a", "b ; not a comment", ";starts"}, 0, 0},
+         {"a", "b ; not a comment", ";starts"},
+         0,
+         0},
         {"a second [DefStr] is never read",
          "[DefStr]\r\nlen=3\r\n0=a\r\n[Other]\r\n1=other\r\n[defstr]\r\n1=second\r\n2=c\r\n"
          "VK=70\r\n",
-         {"a", "", ""}, 0, 0},
+         {"a", "", ""},
+         0,
+         0},
         {"other sections around",
          "[Other]\r\nlen=5\r\n0=o\r\n[DefStr]\r\nlen=1\r\n0=mine\r\n[Third]\r\nVK=1\r\n",
-         {"mine"}, 0, 0},
-        {"a byte-order mark", "\xEF\xBB\xBF[DefStr]\r\nlen=2\r\n0=bom\r\n1=\t tab \t\r\nVK=9\r\n",
-         {"bom", "tab"}, 9, 0},
+         {"mine"},
+         0,
+         0},
+        {"a byte-order mark",
+         "\xEF\xBB\xBF[DefStr]\r\nlen=2\r\n0=bom\r\n1=\t tab \t\r\nVK=9\r\n",
+         {"bom", "tab"},
+         9,
+         0},
         {"numbers in quotes and with signs",
          "[DefStr]\r\nlen=\"3\"\r\nVK='+65'\r\nshift= -2 \r\n0=a\r\n1=b\r\n2=c\r\n",
-         {"a", "b", "c"}, 65, -2},
+         {"a", "b", "c"},
+         65,
+         -2},
         // The platform reads a number as far as it goes, and takes 0x as
         // the start of a hexadecimal one.
-        {"numbers followed by text, or none", "[DefStr]\r\nlen=2abc\r\nVK=0x41\r\nshift=abc\r\n",
-         {"", ""}, 65, 0},
+        {"numbers followed by text, or none",
+         "[DefStr]\r\nlen=2abc\r\nVK=0x41\r\nshift=abc\r\n",
+         {"", ""},
+         65,
+         0},
         // Beyond 32 bits the platform keeps the low 32 bits:
         // 4294967298 = 2^32 + 2, and 99999999999 mod 2^32 = 1215752191.
         {"numbers beyond 32 bits",
          "[DefStr]\r\nlen=4294967298\r\nVK=99999999999\r\nshift=-0\r\n0=a\r\n1=b\r\n",
-         {"a", "b"}, 1215752191, 0},
+         {"a", "b"},
+         1215752191,
+         0},
         {"values longer than a phrase may be",
          "[DefStr]\r\nlen=3\r\n0=" + std::string(1500, 'x') + "\r\n1=" + std::string(1023, 'y') +
              "\r\n2=\"" + std::string(1022, 'z') + "\"\r\n",
-         {std::string(1023, 'x'), std::string(1023, 'y'), std::string(1022, 'z')}, 0, 0},
+         {std::string(1023, 'x'), std::string(1023, 'y'), std::string(1022, 'z')},
+         0,
+         0},
         {"line feeds alone, no final line break", "[DefStr]\nlen=2\n0=a\n1=b", {"a", "b"}, 0, 0},
         {"a header with spaces", "\r\n  [ DefStr ]  \r\nlen=1\r\n0=a\r\n", {"a"}, 0, 0},
         {"keys that only look like indexes",
          "[DefStr]\r\nlen=3\r\n00=zero zero\r\n+1=plus\r\n 2 =two\r\n1 =one\r\n",
-         {"", "one", "two"}, 0, 0},
+         {"", "one", "two"},
+         0,
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -656,8 +689,8 @@ TEST_F(SettingsTest, StartFinishesWhatASaveCutOffLeft) {
         {"the file missing beside its old copy comes back from it", nullptr, oldFile.c_str(),
          newFile.c_str(), "old"},
         {"only the old copy", nullptr, oldFile.c_str(), nullptr, "old"},
-        {"an old copy beside the file is stale and goes", newFile.c_str(), oldFile.c_str(),
-         nullptr, "new"},
+        {"an old copy beside the file is stale and goes", newFile.c_str(), oldFile.c_str(), nullptr,
+         "new"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -789,8 +822,9 @@ TEST_F(SettingsTest, Cp932SaveChangesOnlyTheProgramsLines) {
     ASSERT_EQ(GetACP(), 932u);
     // あい; 表ソ, whose second bytes are backslashes; a full-width space
     // and あ, quoted because the read trims that space.
-#define J_OURS                                                                                   \
-    "len=3\r\nVK=65\r\nshift=2\r\n0=\x82\xa0\x82\xa2\r\n1=\x95\x5c\x83\x5c\r\n2=\"\x81\x40\x82\xa0" \
+#define J_OURS                                                                    \
+    "len=3\r\nVK=65\r\nshift=2\r\n0=\x82\xa0\x82\xa2\r\n1=\x95\x5c\x83\x5c\r\n2=" \
+    "\"\x81\x40\x82\xa0"                                                          \
     "\"\r\n"
     ExpectSavesAsWritten(
         {

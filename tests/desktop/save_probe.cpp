@@ -41,9 +41,9 @@ List MakeList(char name, int count) {
 DWORD Save(const List& list, std::string* failedPath = nullptr) {
     app.hotkeyVk = list.vk;
     app.hotkeyModifiers = list.modifiers;
-    return SaveSettings(static_cast<INT32>(list.phrases.size()),
-                        [&](INT32 i) -> const std::string& { return list.phrases[i]; },
-                        failedPath);
+    return SaveSettings(
+        static_cast<INT32>(list.phrases.size()),
+        [&](INT32 i) -> const std::string& { return list.phrases[i]; }, failedPath);
 }
 
 void Load() {
