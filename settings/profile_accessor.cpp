@@ -3,7 +3,6 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <unordered_map>
 #include <vector>
 
 #include "app/app_state.h"
@@ -306,21 +305,26 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
-std::wstring WideFromAnsi(std::string_view ansi) {
+// UTF-16 text, kept in a vector: a std::wstring would link the library's
+// whole wide string into the program.
+typedef std::vector<wchar_t> WideText;
+
+WideText WideFromAnsi(std::string_view ansi) {
     int length =
         MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    if (length <= 0) return std::wstring();
-    std::wstring wide(length, L'\0');
+    if (length <= 0) return WideText();
+    WideText wide(length);
     MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], length);
     return wide;
 }
 
-std::string AnsiFromWide(const std::wstring& wide, UINT codePage) {
-    int length = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
-                                     nullptr, 0, nullptr, nullptr);
+std::string AnsiFromWide(const WideText& wide, UINT codePage) {
+    if (wide.empty()) return std::string();
+    int length = WideCharToMultiByte(codePage, 0, &wide[0], static_cast<int>(wide.size()), nullptr,
+                                     0, nullptr, nullptr);
     if (length <= 0) return std::string();
     std::string bytes(length, '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], length,
+    WideCharToMultiByte(codePage, 0, &wide[0], static_cast<int>(wide.size()), &bytes[0], length,
                         nullptr, nullptr);
     return bytes;
 }
@@ -339,18 +343,30 @@ public:
                 if (number >= byNumber_.size()) byNumber_.resize(number + 1, NONE);
                 if (byNumber_[number] == NONE) byNumber_[number] = i;
             } else {
-                byName_.emplace(LowerAscii(entries[i].key), i);
+                // Kept sorted by name; the first entry of a name wins.
+                std::string name = LowerAscii(entries[i].key);
+                auto place = FirstNotBefore(name);
+                if (place == byName_.end() || place->name != name) byName_.insert(place, {name, i});
             }
         }
     }
     size_t Find(const std::string& lowerName) const {
         size_t number = NumberOf(lowerName);
         if (number < byNumber_.size()) return byNumber_[number];
-        auto found = byName_.find(lowerName);
-        return found != byName_.end() ? found->second : NONE;
+        auto found = FirstNotBefore(lowerName);
+        return found != byName_.end() && found->name == lowerName ? found->entry : NONE;
     }
 
 private:
+    struct Named {
+        std::string name;
+        size_t entry;
+    };
+    std::vector<Named>::const_iterator FirstNotBefore(const std::string& name) const {
+        return std::lower_bound(
+            byName_.begin(), byName_.end(), name,
+            [](const Named& named, const std::string& wanted) { return named.name < wanted; });
+    }
     // The value of a decimal number without leading zeros or sign, or NONE.
     static size_t NumberOf(std::string_view name) {
         if (name.empty() || name.size() > 9 || (name[0] == '0' && name.size() > 1)) return NONE;
@@ -362,7 +378,7 @@ private:
         return number;
     }
     std::vector<size_t> byNumber_;
-    std::unordered_map<std::string, size_t> byName_;
+    std::vector<Named> byName_;
 };
 
 // Appends ANSI text (or ASCII) to `out` in the file's encoding.
@@ -384,8 +400,7 @@ void AppendEncoded(std::string* out, std::string_view text, const ProfileText& f
         out->append(IsAscii(text) ? std::string(text) : AnsiFromWide(WideFromAnsi(text), CP_UTF8));
         return;
     }
-    const std::wstring wide =
-        IsAscii(text) ? std::wstring(text.begin(), text.end()) : WideFromAnsi(text);
+    const WideText wide = IsAscii(text) ? WideText(text.begin(), text.end()) : WideFromAnsi(text);
     for (wchar_t c : wide) {
         const char low = static_cast<char>(c & 0xFF), high = static_cast<char>((c >> 8) & 0xFF);
         if (encoding == Encoding::UTF16LE) {
