@@ -81,6 +81,8 @@ public:
     static std::string TextWithEntries(std::string_view file, std::string_view section,
                                        const std::vector<ProfileEntry>& entries);
 
+    // One entry written through the platform's own writer, which rewrites
+    // the file in place: the program saves through SetEntries.
     bool SetInt(INT32 number) const;
     // Writes `text` so that GetString gives it back exactly (see ValueFor).
     ProfileAccessor& SetString(const std::string& text);
