@@ -160,12 +160,19 @@ void AppendErrorText(WideText* text, DWORD error) {
 }
 
 // Tells the user that OK could not write the file, and why; the dialog
-// stays open with the list as edited.
-void ReportSaveFailure(HWND dialog, DWORD error) {
+// stays open with the list as edited. `failedPath` is what could not be
+// written: the file, or its folder when no new file could be made there.
+void ReportSaveFailure(HWND dialog, DWORD error, const std::string& failedPath) {
     WideText text;
     Append(&text, L"設定ファイルに保存できませんでした。\n\n");
-    AppendAnsi(&text, SettingsFilePath());
+    const std::string file = SettingsFilePath();
+    AppendAnsi(&text, file);
     Append(&text, L"\n");
+    if (!failedPath.empty() && failedPath != file) {
+        Append(&text, L"新しいファイルを作れないフォルダー: ");
+        AppendAnsi(&text, failedPath);
+        Append(&text, L"\n");
+    }
     AppendErrorText(&text, error);
     Append(&text,
            L"\n\n編集した一覧はそのまま残っています。OK でもう一度保存するか、"
@@ -185,13 +192,15 @@ bool ApplySettings(HWND dialog) {
     const INT32 oldVk = app.hotkeyVk, oldModifiers = app.hotkeyModifiers;
     app.hotkeyVk = LOBYTE(hotkey);
     app.hotkeyModifiers = HotkeyFlagsToModifiers(HIBYTE(hotkey));
-    DWORD error = SaveSettings(static_cast<INT32>(edited.size()),
-                               [&](INT32 i) -> const std::string& { return edited[i]; });
+    std::string failedPath;
+    DWORD error = SaveSettings(
+        static_cast<INT32>(edited.size()), [&](INT32 i) -> const std::string& { return edited[i]; },
+        &failedPath);
     if (error != ERROR_SUCCESS) {
         // Cancel must find the hotkey as it was before the dialog.
         app.hotkeyVk = oldVk;
         app.hotkeyModifiers = oldModifiers;
-        ReportSaveFailure(dialog, error);
+        ReportSaveFailure(dialog, error, failedPath);
         return false;
     }
     app.phrases.swap(edited);

@@ -3,14 +3,16 @@
 // once and then move the key from entry to entry with chained calls:
 //   accessor.SetKey("len").GetInt(0);
 //   accessor.SetKeyIndex(i).SetString(text);
-// A whole section can also be read and written at once, which costs one
-// pass over the file instead of one per entry.
+// A whole section can also be read at once, which costs one pass over the
+// file instead of one per entry, and many entries written at once, in one
+// replacement of the whole file.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Section and key names compare as the platform compares them: ignoring the
 // case of ASCII letters.
@@ -29,6 +31,13 @@ const DWORD SECTION_LIMIT_9X = 32767;
 // more is not documented, so a read of such a file counts as cut, as does a
 // read that filled the capped buffer.
 bool SectionReadMayBeCut(bool systemCapsSections, UINT64 fileSize, DWORD length);
+
+// One entry to write: its key, and its value as the file holds it (ANSI
+// text, see ProfileAccessor::ValueFor).
+struct ProfileEntry {
+    std::string key;
+    std::string value;
+};
 
 class ProfileAccessor {
 public:
@@ -51,23 +60,29 @@ public:
     // SECTION_LIMIT_9X bytes of a section, however large the buffer (see
     // SectionReadMayBeCut).
     bool GetSection(std::string* entries) const;
-    // Replaces the whole section by `entries` (same form). Returns false when
-    // the file could not be written; GetLastError then says why. Where the
-    // file holds the section twice, the platform may empty both.
-    bool SetSection(const std::string& entries) const;
-    // Whether the file holds the section more than once (names compared
-    // ignoring ASCII case). Every read and SetValue reach only the first.
-    bool SectionIsDoubled() const;
-    // Whether the file may hold a comment line (';' first after blanks)
-    // anywhere: a section read leaves comments out, and a section write
-    // deletes those of its section. A file that cannot be read may.
-    bool FileMayHoldComments() const;
-    // Whether the file starts with a byte-order mark (UTF-8, or UTF-16 in
-    // either byte order): the platform then keeps it in Unicode, and a
-    // section read and write in ANSI text change every character outside the
-    // ANSI code page. A file that cannot be read may.
-    bool FileHasByteOrderMark() const;
+    // Sets every entry of `entries` in the section at once, in one
+    // replacement of the whole file (see TextWithEntries and
+    // ReplaceWholeFile), and tells the platform's profile cache that the
+    // file changed. Returns ERROR_SUCCESS, or the system's error code with
+    // the file as it was; `failedPath` as ReplaceWholeFile gives it.
+    DWORD SetEntries(const std::vector<ProfileEntry>& entries,
+                     std::string* failedPath = nullptr) const;
+    // The text of the profile file `file` (its bytes; empty for no file)
+    // with `entries` set in the first section named `section`, keys and
+    // section names compared as the platform's reader compares them. Each
+    // entry replaces the first line of its key where it stands, and later
+    // lines of that key, which no read reaches, go; the entries missing from
+    // the section are added in their order after its last entry (the
+    // section is added at the end of the file where it is missing). Every
+    // other line stays byte for byte: other sections and keys, comments,
+    // blank lines, line ends. The file keeps its encoding: ANSI, or UTF-8 or
+    // UTF-16 of either byte order after a byte-order mark, into which the
+    // values (ANSI text) are converted.
+    static std::string TextWithEntries(std::string_view file, std::string_view section,
+                                       const std::vector<ProfileEntry>& entries);
 
+    // One entry written through the platform's own writer, which rewrites
+    // the file in place: the program saves through SetEntries.
     bool SetInt(INT32 number) const;
     // Writes `text` so that GetString gives it back exactly (see ValueFor).
     ProfileAccessor& SetString(const std::string& text);

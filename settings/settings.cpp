@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "settings/file_replace.h"
 #include "settings/profile_accessor.h"
 
 namespace {
@@ -74,60 +75,14 @@ INT32 NumberOf(const std::vector<Entry>& entries, bool complete, ProfileAccessor
     return profile.SetKey(name).GetInt(0);
 }
 
-bool IsOurs(std::string_view key, INT32 entryCount) {
-    return SameProfileName(key, "len") || SameProfileName(key, "VK") || SameProfileName(key, "shift") ||
-           PhraseIndex(key, entryCount) >= 0;
-}
-
-void AddEntry(std::string* entries, const std::string& key, const std::string& value) {
-    entries->append(key).append(1, '=').append(value).append(1, '\0');
-}
-
 std::string Decimal(INT32 number) { return std::to_string(static_cast<long>(number)); }
-
-DWORD FailureCode() {
-    DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
-}
-
-// The system refuses to write a read-only file; a process allowed to ignore
-// the flag (an administrator's, under some systems) must not overwrite a
-// file that the user has protected either.
-bool IsReadOnly() {
-    DWORD attributes = GetFileAttributesA(SETTINGS_FILE);
-    return attributes != 0xFFFFFFFF && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-// Whether a write of the whole section would lose what is not ours: the
-// platform drops entries without '=' from what it is given, empties a second
-// section of the same name, and deletes the section's comment lines, which
-// its read never listed. In a Unicode file, the read in ANSI text has
-// already changed the characters of other entries that the code page lacks.
-bool SectionWriteWouldLose(const ProfileAccessor& profile, const std::vector<Entry>& entries,
-                           INT32 entryCount) {
-    for (const Entry& entry : entries) {
-        if (!entry.hasValue && !IsOurs(entry.key, entryCount)) return true;
-    }
-    return profile.FileHasByteOrderMark() || profile.SectionIsDoubled() ||
-           profile.FileMayHoldComments();
-}
-
-// The save where the section could not be read whole, or where a write of
-// it would lose entries: entry by entry, so that everything else stays.
-DWORD SaveEntryByEntry(ProfileAccessor& profile, INT32 entryCount,
-                       const std::function<const std::string&(INT32)>& entryText) {
-    bool written = profile.SetKey("len").SetInt(entryCount) &&
-                   profile.SetKey("VK").SetInt(app.hotkeyVk) &&
-                   profile.SetKey("shift").SetInt(app.hotkeyModifiers);
-    for (INT32 i = 0; written && i < entryCount; ++i) {
-        written = profile.SetKeyIndex(i).SetValue(ProfileAccessor::ValueFor(entryText(i)));
-    }
-    return written ? ERROR_SUCCESS : FailureCode();
-}
 
 }  // namespace
 
 void LoadSettings() {
+    // A save cut off by a kill or a power cut may have left the file under
+    // its old copy's name, and a new file that was never checked.
+    RecoverReplacedFile(SETTINGS_FILE);
     ProfileAccessor profile(SETTINGS_FILE);
     profile.section = SETTINGS_SECTION;
     std::string entries;
@@ -163,36 +118,21 @@ void LoadSettingsFromSection(const std::string& listed, bool complete) {
     app.hotkeyModifiers = NumberOf(entries, complete, profile, "shift");
 }
 
-DWORD SaveSettings(INT32 entryCount, const std::function<const std::string&(INT32)>& entryText) {
+DWORD SaveSettings(INT32 entryCount, const std::function<const std::string&(INT32)>& entryText,
+                   std::string* failedPath) {
+    // In the order of a new file; every text is asked for before anything
+    // is written.
+    std::vector<ProfileEntry> entries;
+    entries.reserve(3 + (entryCount > 0 ? entryCount : 0));
+    entries.push_back({"len", Decimal(entryCount)});
+    entries.push_back({"VK", Decimal(app.hotkeyVk)});
+    entries.push_back({"shift", Decimal(app.hotkeyModifiers)});
+    for (INT32 i = 0; i < entryCount; ++i) {
+        entries.push_back({Decimal(i), ProfileAccessor::ValueFor(entryText(i))});
+    }
     ProfileAccessor profile(SETTINGS_FILE);
     profile.section = SETTINGS_SECTION;
-    if (IsReadOnly()) return ERROR_ACCESS_DENIED;
-
-    std::string listed;
-    if (!profile.GetSection(&listed)) return SaveEntryByEntry(profile, entryCount, entryText);
-    const std::vector<Entry> found = SplitEntries(listed);
-    if (SectionWriteWouldLose(profile, found, entryCount)) {
-        return SaveEntryByEntry(profile, entryCount, entryText);
-    }
-
-    // Ours first, in the order of a new file, then the others in theirs.
-    std::string entries;
-    AddEntry(&entries, "len", Decimal(entryCount));
-    AddEntry(&entries, "VK", Decimal(app.hotkeyVk));
-    AddEntry(&entries, "shift", Decimal(app.hotkeyModifiers));
-    for (INT32 i = 0; i < entryCount; ++i) {
-        AddEntry(&entries, Decimal(i), ProfileAccessor::ValueFor(entryText(i)));
-    }
-    for (const Entry& entry : found) {
-        if (IsOurs(entry.key, entryCount)) continue;
-        entries.append(entry.key).append(1, '=').append(entry.value).append(1, '\0');
-    }
-    return profile.SetSection(entries) ? ERROR_SUCCESS : FailureCode();
+    return profile.SetEntries(entries, failedPath);
 }
 
-std::string SettingsFilePath() {
-    char path[MAX_PATH];
-    DWORD length = GetFullPathNameA(SETTINGS_FILE, sizeof path, path, nullptr);
-    if (length == 0 || length >= sizeof path) return SETTINGS_FILE;
-    return std::string(path, length);
-}
+std::string SettingsFilePath() { return FullPath(SETTINGS_FILE); }

@@ -922,6 +922,7 @@ TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
         const char* what;
         std::function<void(const std::string& folder)> make, undo;
         std::string fileShown;  // the file that the message must name
+        std::string folderShown;  // and the folder, where it took no new file
         DWORD error;
         bool retry;  // OK again once the fault is gone; otherwise Cancel
     };
@@ -935,19 +936,19 @@ TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
          [](const std::string& f) {
              SetFileAttributesA((f + "\\vornick.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
          },
-         folder + "\\vornick.ini", ERROR_ACCESS_DENIED, true},
+         folder + "\\vornick.ini", "", ERROR_ACCESS_DENIED, true},
         {"file held open by another process without sharing",
          [&](const std::string& f) {
              holder.reset(new FileHolder(f + "\\vornick.ini"));
              EXPECT_TRUE(holder->held());
          },
-         [&](const std::string&) { holder.reset(); }, folder + "\\vornick.ini",
+         [&](const std::string&) { holder.reset(); }, folder + "\\vornick.ini", "",
          ERROR_SHARING_VIOLATION, false},
         // /sys takes no new files, whoever asks.
         {"folder that cannot be written",
          [](const std::string&) { EXPECT_TRUE(SetCurrentDirectoryA("Z:\\sys")); },
          [](const std::string& f) { SetCurrentDirectoryA(f.c_str()); }, "Z:\\sys\\vornick.ini",
-         ERROR_ACCESS_DENIED, true},
+         "Z:\\sys\\\n", ERROR_ACCESS_DENIED, true},
     };
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
@@ -988,6 +989,10 @@ TEST_F(SettingsDialogTest, FailedSaveKeepsTheDialogOpenSaysWhyAndLosesNothing) {
         EXPECT_NE(message.text.find(L"保存できませんでした"), std::wstring::npos);
         EXPECT_NE(message.text.find(Wide(fault.fileShown)), std::wstring::npos)
             << "the file is not named";
+        if (!fault.folderShown.empty()) {
+            EXPECT_NE(message.text.find(Wide(fault.folderShown)), std::wstring::npos)
+                << "the folder is not named";
+        }
         EXPECT_NE(message.text.find(SystemReason(fault.error)), std::wstring::npos)
             << "the system's reason is missing";
         EXPECT_FALSE(SystemReason(fault.error).empty());

@@ -87,13 +87,15 @@ void StampFile() {
     CloseHandle(file);
 }
 
-void Check(int count, const PhraseList& expected) {
+// `saveError`: the last failed save's error code, or ERROR_SUCCESS.
+void Check(int count, const PhraseList& expected, DWORD saveError) {
     int items = GetMenuItemCount(app.phraseMenu);
-    if (app.phrases == expected && items == count) {
+    if (app.phrases == expected && items == count && saveError == ERROR_SUCCESS) {
         printf("check %d ok\n", count);
     } else {
-        printf("check %d FAILED: %u phrases loaded, %d menu items\n", count,
-               static_cast<unsigned>(app.phrases.size()), items);
+        printf("check %d FAILED: %u phrases loaded, %d menu items, save error %lu\n", count,
+               static_cast<unsigned>(app.phrases.size()), items,
+               static_cast<unsigned long>(saveError));
     }
 }
 
@@ -111,8 +113,11 @@ int main(int argc, char** argv) {
     app.hotkeyModifiers = MOD_CONTROL | MOD_SHIFT;
     for (int count : counts) {
         const PhraseList phrases = MakePhrases(count);
+        DWORD saveError = ERROR_SUCCESS;
         auto save = [&] {
-            SaveSettings(count, [&](INT32 i) -> const std::string& { return phrases[i]; });
+            DWORD error =
+                SaveSettings(count, [&](INT32 i) -> const std::string& { return phrases[i]; });
+            if (error != ERROR_SUCCESS) saveError = error;
         };
         auto nothing = [] {};
         // Into a new file (every entry written), then the same list again
@@ -140,7 +145,7 @@ int main(int argc, char** argv) {
         });
         Time("section-write", count, minRuns, budgetMs, nothing,
              [&] { WritePrivateProfileSectionA("DefStr", listed.c_str(), "./vornick.ini"); });
-        Check(count, phrases);
+        Check(count, phrases, saveError);
     }
     return 0;
 }

@@ -22,7 +22,8 @@ fresh Wine prefix). Every figure is taken in this run, next to its baseline:
 - settings: bench_settings.exe times LoadSettings, SaveSettings and
   RebuildPhraseMenu in-process, and the system's own section read and write
   of the same file alone; the ratio column is the growth from the previous
-  size;
+  size, and for the two saves at the largest size, their ratio to the
+  system's write;
 - soak: hotkey, pick and paste cycles in a row; every paste checked, Control
   and V checked up at the end (the system's key state via bench_probe.exe,
   and the X server's), memory and object counts at the start and the end;
@@ -427,6 +428,20 @@ def measure_settings(wine, min_runs, budget, rows):
                             times[(op, previous)] if previous else None, ratio=growth,
                             note=note))
             previous = count
+    # The saves beside the system's own write of the same file, at the
+    # largest size.
+    largest = max((c for o, c in times if o == 'section-write'), default=None)
+    for op in ('save-new', 'save-same'):
+        if largest is None or (op, largest) not in times:
+            continue
+        note = ''
+        if op == 'save-new':
+            note = ('SaveSettings writes a new file, flushes, closes and reads it back, swaps '
+                    'it in, and then drops the file from the platform\'s profile cache, which '
+                    'under Wine parses the new file once more')
+        rows.append(Row(f'{names[op]}, {largest:,} phrases, against the system\'s write', 'ms',
+                        times[(op, largest)], "WritePrivateProfileSectionA",
+                        times[('section-write', largest)], note=note))
 
 
 def measure_soak(wine, desk, vornick_dir, cycles, rows):

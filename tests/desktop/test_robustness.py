@@ -13,7 +13,16 @@ between capture and pick, the hotkey taken by another program, and the
 taskbar created again (the helper removes vornick's icon from Wine's tray, as
 a restarted shell has no icons, and broadcasts "TaskbarCreated" as the new
 shell does).
+
+Saves that fail or are cut off from the Linux side: a full volume (a small
+file system mounted for the test; root only), a folder that takes no new
+file, and saves killed at random moments, also where Wine tells the saving
+program it runs on Windows 98. The settings file must always load as the
+old list or the new one; save_probe.exe runs the program's load and save on
+command for the last two.
 """
+import collections
+import errno
 import os
 import random
 import shutil
@@ -26,6 +35,7 @@ from harness import (IDC_ADD, IDOK, MOD_CONTROL, MOD_SHIFT, TESTS_BIN, VK_F12, D
                      tray_window, wait_icon_count, wait_menus, wait_no_menu, wait_until, xdotool)
 
 FAULT_HELPER = TESTS_BIN / 'fault_helper.exe'
+SAVE_PROBE = TESTS_BIN / 'save_probe.exe'
 
 # Phrase commands run from 500 to 65535.
 BOUND = 65536 - 500
@@ -141,6 +151,15 @@ class RobustnessTestCase(DesktopTestCase):
             wait_until(lambda: wait_for in process.log(), 30,
                        f'the helper to report "{wait_for}"')
         return process
+
+    def close_message_box(self):
+        """Waits for the program's message box (titled with its name) and
+        closes it with Enter."""
+        message_boxes = lambda: find_windows('^vornick$', only_visible=True)
+        wait_until(message_boxes, 15, 'the message box')
+        activate(message_boxes()[0])
+        xdotool('key', 'Return')
+        wait_until(lambda: not message_boxes(), 15, 'the message box to close')
 
     def key_watcher(self):
         """A probe whose keyboard hook sees every key synthesised on the desktop."""
@@ -283,11 +302,7 @@ class FaultTest(RobustnessTestCase):
         before = path.read_bytes()
         dialog.click(IDOK)
         # The message box, titled with the program's name; the dialog stays.
-        message_boxes = lambda: find_windows('^vornick$', only_visible=True)
-        wait_until(message_boxes, 15, 'the message box')
-        activate(message_boxes()[0])
-        xdotool('key', 'Return')
-        wait_until(lambda: not message_boxes(), 15, 'the message box to close')
+        self.close_message_box()
         self.assertTrue(dialog.is_open(), 'the dialog closed')
         self.assertEqual(path.read_bytes(), before)
 
@@ -342,3 +357,154 @@ class FaultTest(RobustnessTestCase):
         target.activate()
         _, submenu = vornick.open_phrase_submenu()
         vornick.pick(submenu, index, len(PHRASES))
+
+
+# Phrases of the file that a full volume must not cut, and of the saves that
+# are killed.
+KEPT_FOR_YEARS = [f'phrase {i:03d} of a list kept for years' for i in range(300)]
+KILLED_SAVE_PHRASES = 10000
+
+
+def fill(folder):
+    """Fills the volume of `folder`: a file written in 4 KB blocks until no
+    space is left. Returns the file."""
+    filler = folder / 'filler'
+    descriptor = os.open(filler, os.O_WRONLY | os.O_CREAT, 0o644)
+    try:
+        while True:
+            os.write(descriptor, bytes(4096))
+    except OSError as error:
+        if error.errno != errno.ENOSPC:
+            raise
+    finally:
+        os.close(descriptor)
+    return filler
+
+
+def folder_state(folder):
+    """What a save cut off left in its folder, in words."""
+    names = {path.name for path in folder.iterdir()}
+    if 'vornick.ini.new' in names:
+        return 'a new file being written or checked'
+    if 'vornick.ini.old' in names:
+        return ('the old file aside, the new one not yet in' if 'vornick.ini' not in names
+                else 'the new file in, the old one not yet deleted')
+    return 'no file but the settings file'
+
+
+class SaveFaultTest(RobustnessTestCase):
+
+    def mount_small_volume(self, size='256k'):
+        """A file system of its own in the test's folder (tmpfs counts space
+        in whole 4 KB pages). Mounting needs root: where it is refused, the
+        test is skipped and says why."""
+        folder = self.workdir / 'volume'
+        folder.mkdir()
+        mounted = subprocess.run(['mount', '-t', 'tmpfs', '-o', f'size={size}', 'tmpfs',
+                                  str(folder)], capture_output=True, text=True)
+        if mounted.returncode != 0:
+            self.skipTest(f'a small file system cannot be mounted here (uid {os.geteuid()}): '
+                          f'{mounted.stderr.strip() or mounted.returncode}')
+        # Lazily: a program that failed half-way may still have it open.
+        self.addCleanup(subprocess.run, ['umount', '-l', str(folder)], capture_output=True)
+        return folder
+
+    def test_full_volume_ok_says_so_and_saves_once_space_is_free(self):
+        volume = self.mount_small_volume()
+        path = volume / 'vornick.ini'
+        vornick = self.current = Vornick(
+            self, cwd=volume,
+            data=profile(['[DefStr]', f'len={len(KEPT_FOR_YEARS)}', 'VK=123', 'shift=6',
+                          'note=kept key'] +
+                         [f'{i}={text}' for i, text in enumerate(KEPT_FOR_YEARS)], OTHER))
+        filler = fill(volume)
+        before = path.read_bytes()
+
+        dialog = vornick.open_dialog()
+        for i in range(25):
+            dialog.type_in_edit(f'added {i:02d}')
+            dialog.click(IDC_ADD)
+        wait_until(lambda: dialog.count() == 325, 30, 'the 25 phrases to be added')
+        _, edited = dialog.items()
+        dialog.click(IDOK)
+        # OK says that it could not save; the dialog and the file stay.
+        self.close_message_box()
+        self.assertTrue(dialog.is_open(), 'the dialog closed')
+        self.assertEqual(path.read_bytes(), before)
+        self.assertEqual(sorted(p.name for p in volume.iterdir()), ['filler', 'vornick.ini'])
+
+        # Once space is free, OK saves the whole list.
+        filler.unlink()
+        dialog.ok()
+        saved = path.read_bytes()
+        self.assertEqual(entry(saved, 'defstr', 'len'), '325')
+        self.assertEqual([entry(saved, 'defstr', str(i)) for i in range(325)], edited)
+        for (section, key), value in KEPT.items():
+            self.assertEqual(entry(saved, section, key), value, f'[{section}] {key}')
+        vornick.exit()
+
+    def test_folder_that_takes_no_new_file_fails_the_save_and_keeps_the_file(self):
+        """An immutable folder takes no new file, while the file in it could
+        still be rewritten in place: the save must fail, not fall back."""
+        if os.geteuid() != 0 or not shutil.which('chattr'):
+            self.skipTest('making a folder immutable needs root and chattr')
+        folder = self.workdir / 'locked'
+        folder.mkdir()
+        path = folder / 'vornick.ini'
+        data = profile(SETTINGS, OTHER)
+        path.write_bytes(data)
+        locked = subprocess.run(['chattr', '+i', str(folder)], capture_output=True, text=True)
+        if locked.returncode != 0:
+            self.skipTest(f'this file system cannot make a folder immutable: '
+                          f'{locked.stderr.strip()}')
+        self.addCleanup(subprocess.run, ['chattr', '-i', str(folder)], capture_output=True)
+
+        probe = self.start(SAVE_PROBE, ['save', 3], cwd=folder)
+        self.assertEqual(probe.wait(60), 0)
+        self.assertRegex(probe.log().strip(), r'^error=[1-9]\d* path=Z:.*\\locked\\$')
+        self.assertEqual(path.read_bytes(), data)
+
+    def as_windows_98(self, exe):
+        """A copy of `exe` to which Wine reports Windows 98."""
+        copy = self.workdir / f'{exe.stem}_9x.exe'
+        shutil.copy(exe, copy)
+        # `wine reg` starts Wine's services, which keep their output open.
+        subprocess.run(['wine', 'reg', 'add', rf'HKCU\Software\Wine\AppDefaults\{copy.name}',
+                        '/v', 'Version', '/d', 'win98', '/f'], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
+                       timeout=120)
+        return copy
+
+    def test_saves_killed_at_random_moments_load_as_the_old_or_the_new_list(self):
+        """save_probe saves two lists of 10,000 phrases in turn, and is killed
+        at a random moment, at least 20 times for each family of systems and
+        until at least 3 kills have found a new file being written; after
+        each kill the program's load must give one of the two lists whole."""
+        for family, exe in [('NT', SAVE_PROBE), ('consumer', self.as_windows_98(SAVE_PROBE))]:
+            with self.subTest(family=family):
+                folder = self.workdir / family
+                folder.mkdir()
+                states, loaded = collections.Counter(), collections.Counter()
+                kills = 0
+                while kills < 20 or (states['a new file being written or checked'] < 3
+                                     and kills < 80):
+                    probe = self.start(exe, ['loop', KILLED_SAVE_PHRASES], cwd=folder)
+                    wait_until(lambda: 'ready' in probe.log() or not probe.running(), 120,
+                               'the probe to save its first list')
+                    self.assertIn('ready', probe.log())
+                    # Saves follow each other without a pause, so a moment
+                    # taken at random falls anywhere in a save.
+                    time.sleep(random.uniform(0, 0.1))
+                    probe.kill()
+                    kills += 1
+                    state = folder_state(folder)
+                    states[state] += 1
+                    check = self.start(exe, ['check', KILLED_SAVE_PHRASES], cwd=folder)
+                    self.assertEqual(check.wait(120), 0)
+                    found = check.log().strip()
+                    self.assertIn(found, ('A', 'B'), f'kill {kills}, which left {state}')
+                    loaded[found] += 1
+                print(f'\n  {family}: {kills} kills; left {dict(states)}; loaded {dict(loaded)}',
+                      end='', flush=True)
+                self.assertGreaterEqual(states['a new file being written or checked'], 3)
+        print(flush=True)
